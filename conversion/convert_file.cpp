@@ -1,0 +1,110 @@
+#include <cstdio>
+
+#include "conversion.h"
+#include "platform.h"
+
+namespace morvane {
+
+std::int64_t lFilesConverted = 0;
+std::int64_t lLinesConverted = 0;
+std::int64_t lErrors = 0;
+std::int64_t lWarnings = 0;
+
+static_assert(sizeof lLinesConverted == 8, "the line count must not wrap at 2^31");
+
+namespace {
+
+// Replaces each LF by CR in place; returns how many there were.  Branch-free
+// so that the compiler can vectorise it.
+[[nodiscard]] std::size_t ConvertChunk(unsigned char *sBuffer, std::size_t nSize)
+{
+    std::size_t nLines = 0;
+    for (std::size_t i = 0; i < nSize; ++i) {
+        const bool bLineFeed = sBuffer[i] == '\n';
+        nLines += bLineFeed;
+        sBuffer[i] = bLineFeed ? '\r' : sBuffer[i];
+    }
+    return nLines;
+}
+
+void ReportFailure(const char *sMessage, int iError, const char *sName)
+{
+    ReportError(sMessage, iError);
+    std::printf("File name: \"%s\".\n", sName);
+    ++lErrors;
+}
+
+}  // namespace
+
+void ReportError(const char *sMessage, int iError)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", sMessage, platform::DescribeError(iError));
+}
+
+bool ConvertFile(const char *sPathName, const char *sBackupName)
+{
+    if (!platform::RenameNoReplace(sPathName, sBackupName)) {
+        ReportError("Rename of input file failed", platform::LastError());
+        std::printf("Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
+        ++lErrors;
+        return false;
+    }
+    platform::Stream *pInput = platform::OpenInput(sBackupName);
+    if (pInput == nullptr) {
+        ReportFailure("Open of input file failed", platform::LastError(), sBackupName);
+        return false;
+    }
+    platform::Stream *pOutput = platform::OpenOutput(sPathName, pInput);
+    if (pOutput == nullptr) {
+        const int iError = platform::LastError();
+        platform::CloseInput(pInput);
+        ReportFailure("Open of output file failed", iError, sPathName);
+        return false;
+    }
+
+    // Until the converted file is whole and on storage, the backup is the
+    // only complete copy: any failure below keeps it.
+    unsigned char sBuffer[CHUNK_SIZE];
+    bool bReadFailed = false;
+    bool bWriteFailed = false;
+    while (!platform::AtEnd(pInput)) {
+        const std::size_t nRead = platform::Read(pInput, sBuffer, CHUNK_SIZE);
+        if (platform::ReadFailed(pInput)) {
+            ReportFailure("Error reading input file", platform::LastError(), sBackupName);
+            bReadFailed = true;
+            break;
+        }
+        if (nRead == 0)
+            break;
+        lLinesConverted += static_cast<std::int64_t>(ConvertChunk(sBuffer, nRead));
+        if (platform::Write(pOutput, sBuffer, nRead) < nRead) {
+            ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+            bWriteFailed = true;
+            break;
+        }
+    }
+    if (!bReadFailed && !bWriteFailed && !platform::SyncOutput(pOutput, sPathName)) {
+        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+        bWriteFailed = true;
+    }
+    platform::CloseInput(pInput);
+    if (!platform::CloseOutput(pOutput) && !bReadFailed && !bWriteFailed) {
+        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+        bWriteFailed = true;
+    }
+    if (bReadFailed || bWriteFailed) {
+        std::printf("Original file is now called \"%s\"\n", sBackupName);
+        return bWriteFailed;
+    }
+
+    if (!platform::Delete(sBackupName)) {
+        ReportError("Delete of original file failed", platform::LastError());
+        std::printf("Could not delete \"%s\".\n", sBackupName);
+        ++lErrors;
+    }
+    ++lFilesConverted;
+    return false;
+}
+
+}  // namespace morvane

@@ -1,0 +1,34 @@
+// morvane: converts text files in place from LF to CR line ends.
+#include <cinttypes>
+#include <cstdio>
+
+#include "conversion.h"
+#include "platform.h"
+
+namespace {
+
+// One tally line: "<count> <noun>[s]<tail>.", the noun plural unless exactly 1.
+void PrintCount(std::int64_t lCount, const char *sNoun, const char *sTail)
+{
+    std::printf("%" PRId64 " %s%s%s.\n", lCount, sNoun, lCount == 1 ? "" : "s", sTail);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    using namespace morvane;
+    platform::StartProcess();
+    if (argc <= 1) {
+        std::printf("Usage: morvane <wildcard1> [ <wildcard2> ...]\n");
+        return 1;
+    }
+    std::printf("morvane Version 1.01 (Quenfield) 13-Mar-98\n");
+    for (int i = 1; i < argc; ++i)
+        ProcessWildcard(argv[i]);
+    PrintCount(lFilesConverted, "file", " converted");
+    PrintCount(lLinesConverted, "total line", " converted");
+    PrintCount(lErrors, "error", "");
+    PrintCount(lWarnings, "warning", "");
+    return platform::ExitStatus(lErrors);
+}

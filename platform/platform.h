@@ -1,0 +1,103 @@
+// The operating-system interface of morvane: directory search, file
+// operations and process set-up.  One implementation file per platform
+// (platform_posix.cpp, platform_win32.cpp); the build compiles exactly one.
+//
+// Every operation that fails saves the platform's error number before it
+// returns, so that LastError() still describes that failure after later
+// successful calls (a close, say).  No operation retries a failed one except
+// where the platform asks for it (an interrupted call, a partial write).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace morvane::platform {
+
+// Size of an entry name and of each composed name, terminating zero included.
+constexpr std::size_t PATH_CAPACITY = 260;
+
+// Attribute bit that marks a directory in a DirectoryEntry.
+constexpr std::uint32_t ATTRIBUTE_DIRECTORY = 0x10;
+
+struct DirectoryEntry {
+    std::uint32_t uAttributes;  // ATTRIBUTE_DIRECTORY or 0
+    char sName[PATH_CAPACITY];  // bare name, no directory
+};
+
+struct Search;  // one running directory search
+struct Stream;  // one open, buffered file
+
+// Error number this platform gives a name that does not fit PATH_CAPACITY.
+extern const int ERROR_NAME_TOO_LONG;
+
+// Makes the process fit for a console tool; call once, first.
+void StartProcess();
+
+// Exit status that reports lErrors errors: the count itself where the
+// platform keeps it whole, otherwise the largest status that still says so.
+[[nodiscard]] int ExitStatus(std::int64_t lErrors);
+
+// The error number saved by the most recent failing operation.
+[[nodiscard]] int LastError();
+
+// Standard description of an error number; never null, never empty.
+[[nodiscard]] const char *DescribeError(int iError);
+
+// Length of the directory prefix of sWildcard: everything up to and
+// including its last directory separator; 0 when it names none.  The search
+// looks in that directory and names are composed from the same prefix.
+[[nodiscard]] std::size_t DirectoryPrefixLength(const char *sWildcard);
+
+// Starts a search for the entries of the prefix's directory whose names
+// match the last component of sWildcard.  Only files and directories are
+// yielded.  On success fills *pEntry with the first match and returns the
+// search; returns null when nothing matches or the search cannot start.
+// One search runs at a time.
+[[nodiscard]] Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry);
+
+// Fills *pEntry with the next match; false when there is none (or on error).
+[[nodiscard]] bool FindNext(Search *pSearch, DirectoryEntry *pEntry);
+
+// Ends a search that FindFirst started.
+void FindClose(Search *pSearch);
+
+// Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
+[[nodiscard]] bool RenameNoReplace(const char *sFrom, const char *sTo);
+
+// Deletes the file sName.
+[[nodiscard]] bool Delete(const char *sName);
+
+// Opens the existing file sName for binary reading; null on failure.  At most
+// one input stream is open at a time.
+[[nodiscard]] Stream *OpenInput(const char *sName);
+
+// Reads up to nSize bytes; the count is short only at the end of the file or
+// on a read error.  Meeting the end sets AtEnd(); after that every read
+// yields 0.  An error sets ReadFailed() and saves the error number.
+[[nodiscard]] std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize);
+[[nodiscard]] bool AtEnd(const Stream *pInput);
+[[nodiscard]] bool ReadFailed(const Stream *pInput);
+
+// Closes an input stream.  Leaves LastError() as it was.
+void CloseInput(Stream *pInput);
+
+// Creates sName for binary writing (emptied if it exists; a link there is
+// not followed).  The new file is private to its owner until it takes on the
+// owner, group and permission bits of pModel's file, as far as the process
+// may give them.  Null on failure.  At most one output stream at a time.
+[[nodiscard]] Stream *OpenOutput(const char *sName, const Stream *pModel);
+
+// Buffers or writes nSize bytes; returns how many were accepted, short when
+// writing failed (error number saved).  After a failure it accepts nothing.
+[[nodiscard]] std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize);
+
+// Writes what is buffered and forces the file's data, and its entry in the
+// directory of sName, to stable storage.  False, error number saved, when
+// any of it fails.
+[[nodiscard]] bool SyncOutput(Stream *pOutput, const char *sName);
+
+// Closes an output stream, dropping anything SyncOutput has not written.
+// False, error number saved, when the close itself fails.
+[[nodiscard]] bool CloseOutput(Stream *pOutput);
+
+}  // namespace morvane::platform
