@@ -25,7 +25,7 @@ struct DirectoryEntry {
 };
 
 struct Search;  // one running directory search
-struct Stream;  // one open, buffered file
+struct Stream;  // one open, buffered file (stream.h)
 
 // Error number this platform gives a name that does not fit PATH_CAPACITY.
 extern const int ERROR_NAME_TOO_LONG;

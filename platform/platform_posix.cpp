@@ -1,5 +1,6 @@
 // POSIX (Linux) implementation of the platform interface.
 #include "platform.h"
+#include "stream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,10 +22,6 @@ const int ERROR_NAME_TOO_LONG = ENAMETOOLONG;
 
 namespace {
 
-// Large enough that a gigabyte passes in a few thousand system calls, small
-// enough to keep the resident set tiny.
-constexpr std::size_t STREAM_BUFFER_SIZE = 256 * 1024;
-
 int iLastError = 0;
 
 // Saves errno as the error of the operation that is failing; returns false.
@@ -44,21 +41,9 @@ struct Search {
     const char *sExact;  // set when an entry has the pattern's exact name
 };
 
-struct Stream {
-    int iFile;
-    bool bEnd;
-    bool bFailed;
-    struct stat info;    // of the input, as a model for the output
-    std::size_t nStart;  // input: first unread byte of aBuffer
-    std::size_t nEnd;    // input: end of the valid bytes; output: bytes buffered
-    unsigned char aBuffer[STREAM_BUFFER_SIZE];
-};
-
 namespace {
 
 Search gSearch;
-Stream gInput;
-Stream gOutput;
 const char *sFilterPattern;
 
 int MatchesPattern(const dirent *pEntry)
@@ -84,37 +69,6 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     std::memcpy(sDirectory, sWildcard, nPrefix);
     sDirectory[nPrefix] = '\0';
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-bool WriteAll(int iFile, const unsigned char *pData, std::size_t nSize)
-{
-    while (nSize > 0) {
-        ssize_t nWritten = write(iFile, pData, nSize);
-        if (nWritten < 0) {
-            if (errno == EINTR)
-                continue;
-            return Fail();
-        }
-        if (nWritten == 0) {
-            errno = ENOSPC;
-            return Fail();
-        }
-        pData += nWritten;
-        nSize -= static_cast<std::size_t>(nWritten);
-    }
-    return true;
-}
-
-bool FlushOutput(Stream *pOutput)
-{
-    if (pOutput->bFailed)
-        return false;
-    if (!WriteAll(pOutput->iFile, pOutput->aBuffer, pOutput->nEnd)) {
-        pOutput->bFailed = true;
-        return false;
-    }
-    pOutput->nEnd = 0;
-    return true;
 }
 
 // Forces the entry of sName in its directory to storage.  Filesystems that
@@ -252,114 +206,78 @@ bool Delete(const char *sName)
     return unlink(sName) == 0 || Fail();
 }
 
+std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
+{
+    for (;;) {
+        const ssize_t nRead = read(static_cast<int>(iFile), pBuffer, nSize);
+        if (nRead >= 0 || errno != EINTR)
+            return nRead >= 0 ? nRead : (Fail(), -1);
+    }
+}
+
+bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize)
+{
+    while (nSize > 0) {
+        const ssize_t nWritten = write(static_cast<int>(iFile), pData, nSize);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten == 0)
+            errno = ENOSPC;  // stored nothing and said nothing
+        if (nWritten <= 0)
+            return Fail();
+        pData += nWritten;
+        nSize -= static_cast<std::size_t>(nWritten);
+    }
+    return true;
+}
+
 Stream *OpenInput(const char *sName)
 {
     // Non-blocking so that a pipe slipped in under the name cannot hang us.
-    int iFile = open(sName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (iFile < 0) {
+    const int iFile = open(sName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
+        if (iFile >= 0)
+            close(iFile);
         return nullptr;
     }
-    Stream *pInput = &gInput;
-    pInput->iFile = iFile;
-    pInput->bEnd = pInput->bFailed = false;
-    pInput->nStart = pInput->nEnd = 0;
-    if (fstat(iFile, &pInput->info) != 0) {
-        Fail();
-        close(iFile);
-        return nullptr;
-    }
-    posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (info.st_size > static_cast<off_t>(STREAM_BUFFER_SIZE))
+        posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Stream *pInput = StartStream(&gInput, iFile);
+    pInput->uMode = info.st_mode;
+    pInput->uOwner = info.st_uid;
+    pInput->uGroup = info.st_gid;
     return pInput;
-}
-
-std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize)
-{
-    auto *pTarget = static_cast<unsigned char *>(pBuffer);
-    std::size_t nDone = 0;
-    while (nDone < nSize && !pInput->bEnd && !pInput->bFailed) {
-        if (pInput->nStart == pInput->nEnd) {
-            ssize_t nRead = read(pInput->iFile, pInput->aBuffer, sizeof pInput->aBuffer);
-            if (nRead < 0) {
-                if (errno == EINTR)
-                    continue;
-                Fail();
-                pInput->bFailed = true;
-            } else if (nRead == 0) {
-                pInput->bEnd = true;
-            }
-            pInput->nStart = 0;
-            pInput->nEnd = nRead > 0 ? static_cast<std::size_t>(nRead) : 0;
-            continue;
-        }
-        std::size_t nCopy = std::min(nSize - nDone, pInput->nEnd - pInput->nStart);
-        std::memcpy(pTarget + nDone, pInput->aBuffer + pInput->nStart, nCopy);
-        pInput->nStart += nCopy;
-        nDone += nCopy;
-    }
-    return nDone;
-}
-
-bool AtEnd(const Stream *pInput)
-{
-    return pInput->bEnd;
-}
-
-bool ReadFailed(const Stream *pInput)
-{
-    return pInput->bFailed;
 }
 
 void CloseInput(Stream *pInput)
 {
-    close(pInput->iFile);
-    pInput->iFile = -1;
+    close(static_cast<int>(pInput->iFile));
 }
 
 Stream *OpenOutput(const char *sName, const Stream *pModel)
 {
-    int iFile = open(sName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int iFile = open(sName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (iFile < 0) {
         Fail();
         return nullptr;
     }
     // The owner bits alone are safe whoever ends up owning the file; group
     // and other bits only once the original group is carried over.
-    const struct stat &model = pModel->info;
     struct stat info;
-    bool bGroupKept = fstat(iFile, &info) == 0 && info.st_gid == model.st_gid;
-    if (fchown(iFile, model.st_uid, model.st_gid) == 0 || fchown(iFile, -1, model.st_gid) == 0)
-        bGroupKept = true;
-    fchmod(iFile, model.st_mode & (bGroupKept ? 0777 : 0700));
-    Stream *pOutput = &gOutput;
-    pOutput->iFile = iFile;
-    pOutput->bEnd = pOutput->bFailed = false;
-    pOutput->nStart = pOutput->nEnd = 0;
-    return pOutput;
-}
-
-std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize)
-{
-    const auto *pSource = static_cast<const unsigned char *>(pBuffer);
-    std::size_t nDone = 0;
-    if (pOutput->bFailed)
-        return 0;
-    while (nDone < nSize) {
-        if (pOutput->nEnd == sizeof pOutput->aBuffer && !FlushOutput(pOutput))
-            break;
-        std::size_t nCopy = std::min(nSize - nDone, sizeof pOutput->aBuffer - pOutput->nEnd);
-        std::memcpy(pOutput->aBuffer + pOutput->nEnd, pSource + nDone, nCopy);
-        pOutput->nEnd += nCopy;
-        nDone += nCopy;
-    }
-    return nDone;
+    const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
+                            fchown(iFile, -1, pModel->uGroup) == 0 ||
+                            (fstat(iFile, &info) == 0 && info.st_gid == pModel->uGroup);
+    fchmod(iFile, pModel->uMode & (bGroupKept ? 0777 : 0700));
+    return StartStream(&gOutput, iFile);
 }
 
 bool SyncOutput(Stream *pOutput, const char *sName)
 {
     if (!FlushOutput(pOutput))
         return false;
-    if (fdatasync(pOutput->iFile) != 0) {
+    if (fdatasync(static_cast<int>(pOutput->iFile)) != 0) {
         pOutput->bFailed = true;
         return Fail();
     }
@@ -368,9 +286,7 @@ bool SyncOutput(Stream *pOutput, const char *sName)
 
 bool CloseOutput(Stream *pOutput)
 {
-    int iFile = pOutput->iFile;
-    pOutput->iFile = -1;
-    return close(iFile) == 0 || Fail();
+    return close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
 }
 
 }  // namespace morvane::platform

@@ -1,0 +1,76 @@
+#include "stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morvane::platform {
+
+Stream gInput;
+Stream gOutput;
+
+Stream *StartStream(Stream *pStream, std::intptr_t iFile)
+{
+    pStream->iFile = iFile;
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    return pStream;
+}
+
+bool FlushOutput(Stream *pOutput)
+{
+    if (pOutput->bFailed || !WriteAll(pOutput->iFile, pOutput->aBuffer, pOutput->nEnd)) {
+        pOutput->bFailed = true;
+        return false;
+    }
+    pOutput->nEnd = 0;
+    return true;
+}
+
+std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize)
+{
+    auto *pTarget = static_cast<unsigned char *>(pBuffer);
+    std::size_t nDone = 0;
+    while (nDone < nSize && !pInput->bEnd && !pInput->bFailed) {
+        if (pInput->nStart == pInput->nEnd) {
+            const std::ptrdiff_t nRead =
+                ReadSome(pInput->iFile, pInput->aBuffer, sizeof pInput->aBuffer);
+            pInput->bFailed = nRead < 0;
+            pInput->bEnd = nRead == 0;
+            pInput->nStart = 0;
+            pInput->nEnd = nRead > 0 ? static_cast<std::size_t>(nRead) : 0;
+            continue;
+        }
+        const std::size_t nCopy = std::min(nSize - nDone, pInput->nEnd - pInput->nStart);
+        std::memcpy(pTarget + nDone, pInput->aBuffer + pInput->nStart, nCopy);
+        pInput->nStart += nCopy;
+        nDone += nCopy;
+    }
+    return nDone;
+}
+
+bool AtEnd(const Stream *pInput)
+{
+    return pInput->bEnd;
+}
+
+bool ReadFailed(const Stream *pInput)
+{
+    return pInput->bFailed;
+}
+
+std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize)
+{
+    const auto *pSource = static_cast<const unsigned char *>(pBuffer);
+    std::size_t nDone = 0;
+    while (nDone < nSize && !pOutput->bFailed) {
+        if (pOutput->nEnd == sizeof pOutput->aBuffer && !FlushOutput(pOutput))
+            break;
+        const std::size_t nCopy = std::min(nSize - nDone, sizeof pOutput->aBuffer - pOutput->nEnd);
+        std::memcpy(pOutput->aBuffer + pOutput->nEnd, pSource + nDone, nCopy);
+        pOutput->nEnd += nCopy;
+        nDone += nCopy;
+    }
+    return nDone;
+}
+
+}  // namespace morvane::platform
