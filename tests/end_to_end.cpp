@@ -2,9 +2,7 @@
 // morvane, each in a scratch folder of its own; cases/README.md explains
 // their format.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -32,14 +31,6 @@ void PrintTo(const Case &c, std::ostream *pOut)
 {
     *pOut << c.sWhere;
 }
-
-struct Options {
-    std::vector<std::string> strace;  // run under strace with these arguments
-    long lFileSizeLimit = -1;         // RLIMIT_FSIZE, SIGXFSZ ignored
-    int iUser = -1;                   // uid and gid to run as
-    bool bMerged = false;             // standard error into standard output
-    bool bClosedStdout = false;       // standard output a pipe already closed
-};
 
 struct Result {
     std::string sOut, sErr;
@@ -95,26 +86,34 @@ Line Tokenize(const std::string &sText)
 
 std::vector<Case> LoadCases()
 {
-    std::vector<fs::path> paths;
-    for (const auto &entry : fs::directory_iterator(MORVANE_CASES))
-        if (entry.path().extension() == ".cases")
-            paths.push_back(entry.path());
-    std::sort(paths.begin(), paths.end());
+    const std::string sPlatform = MORVANE_PLATFORM;
     std::vector<Case> cases;
-    for (const fs::path &path : paths) {
+    for (const auto &entry : fs::directory_iterator(MORVANE_CASES)) {
+        const fs::path &path = entry.path();
+        if (path.extension() != ".cases")
+            continue;
         std::ifstream in(path);
         int iLine = 0;
         for (std::string sText; std::getline(in, sText);) {
-            Line line = Tokenize(sText);
             std::string sWhere = path.filename().string() + ":" + std::to_string(++iLine);
-            if (line.empty() || line[0][0] == '#')
+            Line line = sText[0] == '#' ? Line{} : Tokenize(sText);
+            if (line.empty())
                 continue;
-            if (line[0] == "case")
+            if (line[0] == "case") {
                 cases.push_back({path.stem().string() + "_" + line.at(1), sWhere, {}});
-            else if (!cases.empty())
+            } else if (line[0].back() == ':') {  // "posix: ..." or "windows: ..."
+                if (line[0] == sPlatform + ":")
+                    cases.back().lines.emplace_back(line.begin() + 1, line.end());
+            } else if (line[0] == "only" && line.at(1) != sPlatform) {
+                cases.back().sName.clear();
+            } else if (line[0] != "only") {
                 cases.back().lines.push_back(line);
+            }
         }
     }
+    cases.erase(
+        std::remove_if(cases.begin(), cases.end(), [](const Case &c) { return c.sName.empty(); }),
+        cases.end());
     return cases;
 }
 
@@ -137,24 +136,24 @@ std::string Tally(const Line &line)
     return sText;
 }
 
-bool HaveStrace()
+// Runs sCommand with sh in sDirectory; returns what it printed.
+std::string Shell(const fs::path &sDirectory, const std::string &sCommand)
 {
-    return std::system("strace -V >/dev/null 2>&1") == 0;
+    std::string sOutput;
+    FILE *pPipe = popen(("cd '" + sDirectory.string() + "' && " + sCommand).c_str(), "r");
+    for (int c; pPipe != nullptr && (c = std::fgetc(pPipe)) != EOF;)
+        sOutput += static_cast<char>(c);
+    return pPipe != nullptr && pclose(pPipe) == 0 ? sOutput : sOutput + "<failed>";
 }
 
 class EndToEnd : public ::testing::TestWithParam<Case> {
   protected:
     void SetUp() override
     {
-        char sTemplate[] = "/tmp/morvane-test-XXXXXX";
-        ASSERT_NE(mkdtemp(sTemplate), nullptr);
-        root = sTemplate;
+        root = fs::temp_directory_path() / ("morvane-test-" + std::to_string(getpid()));
         work = root / "work";
-        fs::create_directory(work);
-        // Reachable and writable by a run under another user.
-        fs::permissions(root,
-                        fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
-        fs::permissions(work, fs::perms::all);
+        fs::remove_all(root);
+        fs::create_directories(work);
     }
     void TearDown() override { fs::remove_all(root); }
 
@@ -182,29 +181,19 @@ class EndToEnd : public ::testing::TestWithParam<Case> {
         return files;
     }
 
-    // Names of the system calls of the last traced run, in order.
-    std::vector<std::string> TracedCalls() const
-    {
-        std::istringstream in(ReadFile(root / "trace"));
-        std::vector<std::string> calls;
-        for (std::string sLine; std::getline(in, sLine);)
-            if (sLine.find('(') != std::string::npos && sLine[0] != '+' && sLine[0] != '-')
-                calls.push_back(sLine.substr(0, sLine.find('(')));
-        return calls;
-    }
-
-    Result Run(const Line &args, const Options &options) const;
+    // Runs morvane with args, under a command (strace, setpriv...) unless
+    // under is empty, its standard output a closed pipe if bClosedStdout.
+    Result Run(const Line &args, const Line &under = {}, bool bClosedStdout = false) const;
     void Sweep(const Tree &files, const Line &args);
 
     fs::path root, work;
 };
 
-Result EndToEnd::Run(const Line &args, const Options &options) const
+Result EndToEnd::Run(const Line &args, const Line &under, bool bClosedStdout) const
 {
-    Line command;
-    if (!options.strace.empty())
-        command = {"strace", "-qq", "-o", (root / "trace").string()};
-    command.insert(command.end(), options.strace.begin(), options.strace.end());
+    Line command = under;
+    if (*MORVANE_RUNNER != '\0')
+        command.push_back(MORVANE_RUNNER);
     command.push_back(MORVANE_BINARY);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -213,27 +202,18 @@ Result EndToEnd::Run(const Line &args, const Options &options) const
     argv.push_back(nullptr);
 
     int aPipe[2] = {-1, -1};
-    if (options.bClosedStdout && pipe(aPipe) == 0)
+    if (bClosedStdout && pipe(aPipe) == 0)
         close(aPipe[0]);
     fs::remove(root / "stdout");
     fs::remove(root / "stderr");
     const pid_t pid = fork();
     if (pid == 0) {
-        const int iOut = options.bClosedStdout
-                             ? aPipe[1]
-                             : open((root / "stdout").c_str(), O_WRONLY | O_CREAT, 0644);
-        const int iErr =
-            options.bMerged ? iOut : open((root / "stderr").c_str(), O_WRONLY | O_CREAT, 0644);
-        const rlimit limit{static_cast<rlim_t>(options.lFileSizeLimit),
-                           static_cast<rlim_t>(options.lFileSizeLimit)};
-        if (options.lFileSizeLimit >= 0 &&
-            (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0))
-            _exit(126);
-        if (options.iUser >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.iUser) != 0 ||
-                                   setuid(options.iUser) != 0))
-            _exit(126);
-        if (!options.strace.empty())  // LeakSanitizer cannot run under ptrace
+        const int iOut =
+            bClosedStdout ? aPipe[1] : open((root / "stdout").c_str(), O_WRONLY | O_CREAT, 0644);
+        const int iErr = open((root / "stderr").c_str(), O_WRONLY | O_CREAT, 0644);
+        if (!under.empty())  // LeakSanitizer cannot run under ptrace
             setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        setenv("WINEDEBUG", "-all", 0);
         if (dup2(iOut, 1) < 0 || dup2(iErr, 2) < 0 || chdir(work.c_str()) != 0)
             _exit(126);
         execvp(argv[0], argv.data());
@@ -242,12 +222,11 @@ Result EndToEnd::Run(const Line &args, const Options &options) const
     close(aPipe[1]);
     int iWait = 0;
     waitpid(pid, &iWait, 0);
-    Result result{ReadFile(root / "stdout"), "",
+    Result result{ReadFile(root / "stdout"), ReadFile(root / "stderr"),
                   WIFEXITED(iWait) ? WEXITSTATUS(iWait) : 128 + WTERMSIG(iWait)};
-    std::istringstream err(ReadFile(root / "stderr"));
-    for (std::string sLine; std::getline(err, sLine);)
-        if (sLine.rfind("strace: ", 0) != 0)  // strace's words about itself
-            result.sErr += sLine + "\n";
+    if (std::string_view(MORVANE_PLATFORM) == "windows")  // console lines end in CR LF there
+        for (std::string *pText : {&result.sOut, &result.sErr})
+            *pText = std::regex_replace(*pText, std::regex("\r\n"), "\n");
     return result;
 }
 
@@ -256,8 +235,15 @@ Result EndToEnd::Run(const Line &args, const Options &options) const
 // its backup.
 void EndToEnd::Sweep(const Tree &files, const Line &args)
 {
-    ASSERT_EQ(Run(args, {{"-e", "trace=all"}}).iStatus, 0);
-    const std::vector<std::string> calls = TracedCalls();
+    const Line strace = {"strace", "--quiet=all", "-o", (root / "trace").string(), "-e"};
+    Line traced = strace;
+    traced.push_back("trace=all");
+    ASSERT_EQ(Run(args, traced).iStatus, 0);
+    std::istringstream trace(ReadFile(root / "trace"));
+    std::vector<std::string> calls;  // names of the system calls, in order
+    for (std::string sLine; std::getline(trace, sLine);)
+        if (sLine.find('(') != std::string::npos && sLine[0] != '+' && sLine[0] != '-')
+            calls.push_back(sLine.substr(0, sLine.find('(')));
     const auto first = std::find(calls.begin(), calls.end(), "renameat2");
     const auto last = std::find(first, calls.end(), "unlink");
     ASSERT_NE(last, calls.end());
@@ -265,16 +251,17 @@ void EndToEnd::Sweep(const Tree &files, const Line &args)
     std::string sConverted = sOriginal;
     std::replace(sConverted.begin(), sConverted.end(), '\n', '\r');
     for (auto call = first; call <= last; ++call) {
-        const std::string sKill = "inject=" + *call + ":signal=KILL:when=" +
-                                  std::to_string(std::count(calls.begin(), call + 1, *call));
+        Line killed = strace;
+        killed.push_back("inject=" + *call + ":signal=KILL:when=" +
+                         std::to_string(std::count(calls.begin(), call + 1, *call)));
         fs::remove_all(work);
         fs::create_directory(work);
         Put(sName, sOriginal);
-        EXPECT_EQ(Run(args, {{"-e", sKill}}).iStatus, 128 + SIGKILL) << sKill;
+        EXPECT_EQ(Run(args, killed).iStatus, 128 + SIGKILL) << killed.back();
         Tree after = Files();
         EXPECT_TRUE(after[sName] == sOriginal || after[sName] == sConverted ||
                     after[sName + ".unix"] == sOriginal)
-            << sKill;
+            << killed.back();
     }
 }
 
@@ -282,50 +269,32 @@ TEST_P(EndToEnd, Runs)
 {
     const Case &c = GetParam();
     SCOPED_TRACE(c.sWhere);
-    Options options;
-    Line args, calls;
+    Line args, under;
+    bool bClosedStdout = false;
     std::string sOut, sErr;
     int iStatus = 0;
     Tree files, after;
-    bool bAfter = false, bSweep = false, bEnding = false;
-    std::vector<Line> modes;
+    bool bAfter = false, bSweep = false;
+    std::vector<Line> checks;  // check COMMAND TEXT...: what COMMAND prints afterwards
     for (const Line &line : c.lines) {
         const std::string &sKey = line[0];
         if (sKey == "file") {
             Put(line.at(1), files[line[1]] = Joined(line, 2));
-        } else if (sKey == "files") {  // files N NAME-WITH-%d TEXT...
-            for (int i = 0; i < std::stoi(line.at(1)); ++i) {
-                std::string sName = line.at(2);
-                sName.replace(sName.find("%d"), 2, std::to_string(i));
-                Put(sName, files[sName] = Joined(line, 3));
-            }
-        } else if (sKey == "link") {
-            fs::create_symlink(line.at(2), work / line.at(1));
-        } else if (sKey == "fifo") {
-            ASSERT_EQ(mkfifo((work / line.at(1)).c_str(), 0644), 0);
-        } else if (sKey == "own") {  // own PATH MODE UID GID
-            ASSERT_EQ(
-                chown((work / line.at(1)).c_str(), std::stoi(line.at(3)), std::stoi(line.at(4))),
-                0);
-            ASSERT_EQ(chmod((work / line[1]).c_str(), std::stoi(line[2], nullptr, 8)), 0);
+        } else if (sKey == "sh") {
+            ASSERT_EQ(Shell(work, Joined(line, 1)), "");
         } else if (sKey == "needs") {
             if (line.at(1) == "root" && geteuid() != 0)
                 GTEST_SKIP() << "needs root";
-        } else if (sKey == "strace" || sKey == "sweep") {
-            if (!HaveStrace())
+        } else if (sKey == "strace" || sKey == "sweep" || sKey == "under") {
+            if (sKey != "under" && std::system("strace -V >/dev/null 2>&1") != 0)
                 GTEST_SKIP() << "strace is not installed";
+            if (sKey == "strace")
+                under = {"strace", "--quiet=all", "-o", (root / "trace").string()};
             for (std::size_t i = 1; i < line.size(); ++i)  // "@" stands for the work folder
-                options.strace.push_back(line[i][0] == '@' ? work.string() + line[i].substr(1)
-                                                           : line[i]);
+                under.push_back(line[i][0] == '@' ? work.string() + line[i].substr(1) : line[i]);
             bSweep = bSweep || sKey == "sweep";
-        } else if (sKey == "limit") {
-            options.lFileSizeLimit = std::stol(line.at(1));
-        } else if (sKey == "user") {
-            options.iUser = std::stoi(line.at(1));
-        } else if (sKey == "merged" || sKey == "closed-stdout" || sKey == "ending") {
-            (sKey == "merged"   ? options.bMerged
-             : sKey == "ending" ? bEnding
-                                : options.bClosedStdout) = true;
+        } else if (sKey == "closed-stdout") {
+            bClosedStdout = true;
         } else if (sKey == "run") {
             args.assign(line.begin() + 1, line.end());
         } else if (sKey == "version") {
@@ -342,34 +311,23 @@ TEST_P(EndToEnd, Runs)
         } else if (sKey == "unchanged") {
             bAfter = true;
             after.insert(files.begin(), files.end());
-        } else if (sKey == "mode" || sKey == "calls") {
-            sKey == "mode" ? modes.push_back(line) : calls.assign(line.begin() + 1, line.end());
+        } else if (sKey == "check") {
+            checks.push_back(line);
         } else {
             FAIL() << "unknown keyword " << sKey;
         }
     }
     if (bSweep)
         return Sweep(files, args);
-    const Result result = Run(args, options);
-    EXPECT_EQ(
-        bEnding ? result.sOut.substr(result.sOut.size() - std::min(sOut.size(), result.sOut.size()))
-                : result.sOut,
-        sOut);
+    const Result result = Run(args, under, bClosedStdout);
+    EXPECT_EQ(result.sOut, sOut);
     EXPECT_EQ(result.sErr, sErr);
     EXPECT_EQ(result.iStatus, iStatus);
     if (bAfter) {
         EXPECT_EQ(Files(), after);
     }
-    if (!calls.empty()) {
-        EXPECT_EQ(TracedCalls(), calls);
-    }
-    for (const Line &line : modes) {  // mode PATH MODE UID GID
-        struct stat info {};
-        EXPECT_EQ(stat((work / line.at(1)).c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, std::stoul(line.at(2), nullptr, 8)) << line[1];
-        EXPECT_EQ(info.st_uid, std::stoul(line.at(3))) << line[1];
-        EXPECT_EQ(info.st_gid, std::stoul(line.at(4))) << line[1];
-    }
+    for (const Line &line : checks)
+        EXPECT_EQ(Shell(work, line.at(1)), Joined(line, 2)) << line[1];
 }
 
 INSTANTIATE_TEST_SUITE_P(, EndToEnd, ::testing::ValuesIn(LoadCases()),

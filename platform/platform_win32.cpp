@@ -1,0 +1,238 @@
+// Win32 implementation of the platform interface.
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform.h"
+#include "stream.h"
+
+// The C runtime must not expand wildcards in the arguments: morvane does.
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace morvane::platform {
+
+const int ERROR_NAME_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
+
+struct Search {
+    HANDLE hFind;
+};
+
+namespace {
+
+DWORD dwLastError = 0;
+Search gSearch;
+
+// Saves the thread's last error as that of the failing operation.
+bool Fail()
+{
+    dwLastError = GetLastError();
+    return false;
+}
+
+HANDLE HandleOf(const Stream *pStream)
+{
+    return reinterpret_cast<HANDLE>(pStream->iFile);
+}
+
+// Copies a search result into *pEntry unless morvane leaves it alone:
+// reparse points (symbolic links, junctions) are not files to convert.
+bool Accept(const WIN32_FIND_DATAA &data, DirectoryEntry *pEntry)
+{
+    const std::size_t nName = std::strlen(data.cFileName);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || nName >= PATH_CAPACITY)
+        return false;
+    pEntry->uAttributes =
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ATTRIBUTE_DIRECTORY : 0;
+    std::memcpy(pEntry->sName, data.cFileName, nName + 1);
+    return true;
+}
+
+}  // namespace
+
+void StartProcess()
+{
+    // A wildcard on an empty drive must fail, not ask the user.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+int ExitStatus(std::int64_t lErrors)
+{
+    return static_cast<int>(std::min<std::int64_t>(lErrors, INT_MAX));
+}
+
+int LastError()
+{
+    return static_cast<int>(dwLastError);
+}
+
+const char *DescribeError(int iError)
+{
+    switch (iError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return "Permission denied";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return "File exists";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "No space left on device";
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return "Too many open files";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "File name too long";
+    case ERROR_FILE_TOO_LARGE:
+        return "File too large";
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_IO_DEVICE:
+        return "Input/output error";
+    }
+    static char sText[256];
+    DWORD nText =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(iError), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), sText,
+                       sizeof sText, nullptr);
+    while (nText > 0 && std::strchr("\r\n .", sText[nText - 1]) != nullptr)
+        sText[--nText] = '\0';
+    if (nText == 0)
+        std::snprintf(sText, sizeof sText, "Unknown error %d", iError);
+    return sText;
+}
+
+std::size_t DirectoryPrefixLength(const char *sWildcard)
+{
+    // "C:*.txt" searches the current directory of drive C and composes
+    // "C:a.txt", which names the file in that same directory.
+    std::size_t nPrefix =
+        std::isalpha(static_cast<unsigned char>(sWildcard[0])) && sWildcard[1] == ':' ? 2 : 0;
+    for (std::size_t i = nPrefix; sWildcard[i] != '\0'; ++i)
+        if (sWildcard[i] == '\\' || sWildcard[i] == '/')
+            nPrefix = i + 1;
+    return nPrefix;
+}
+
+Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
+{
+    WIN32_FIND_DATAA data;
+    gSearch.hFind = FindFirstFileA(sWildcard, &data);
+    if (gSearch.hFind == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (Accept(data, pEntry) || FindNext(&gSearch, pEntry))
+        return &gSearch;
+    FindClose(&gSearch);
+    return nullptr;
+}
+
+bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
+{
+    WIN32_FIND_DATAA data;
+    while (FindNextFileA(pSearch->hFind, &data))
+        if (Accept(data, pEntry))
+            return true;
+    return false;
+}
+
+void FindClose(Search *pSearch)
+{
+    ::FindClose(pSearch->hFind);
+    pSearch->hFind = INVALID_HANDLE_VALUE;
+}
+
+bool RenameNoReplace(const char *sFrom, const char *sTo)
+{
+    return MoveFileA(sFrom, sTo) || Fail();
+}
+
+bool Delete(const char *sName)
+{
+    return DeleteFileA(sName) || Fail();
+}
+
+std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
+{
+    DWORD nRead = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(iFile), pBuffer,
+                  static_cast<DWORD>(std::min<std::size_t>(nSize, 1u << 30)), &nRead, nullptr))
+        return Fail(), -1;
+    return nRead;
+}
+
+bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize)
+{
+    while (nSize > 0) {
+        DWORD nWritten = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(iFile), pData,
+                       static_cast<DWORD>(std::min<std::size_t>(nSize, 1u << 30)), &nWritten,
+                       nullptr))
+            return Fail();
+        if (nWritten == 0) {
+            dwLastError = ERROR_DISK_FULL;  // stored nothing and said nothing
+            return false;
+        }
+        pData += nWritten;
+        nSize -= nWritten;
+    }
+    return true;
+}
+
+Stream *OpenInput(const char *sName)
+{
+    HANDLE hFile =
+        CreateFileA(sName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        Fail();
+        return nullptr;
+    }
+    return StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
+}
+
+void CloseInput(Stream *pInput)
+{
+    CloseHandle(HandleOf(pInput));
+}
+
+Stream *OpenOutput(const char *sName, const Stream *)
+{
+    HANDLE hFile = CreateFileA(sName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        Fail();
+        return nullptr;
+    }
+    return StartStream(&gOutput, reinterpret_cast<std::intptr_t>(hFile));
+}
+
+bool SyncOutput(Stream *pOutput, const char *)
+{
+    if (!FlushOutput(pOutput))
+        return false;
+    if (!FlushFileBuffers(HandleOf(pOutput))) {
+        pOutput->bFailed = true;
+        return Fail();
+    }
+    return true;
+}
+
+bool CloseOutput(Stream *pOutput)
+{
+    return CloseHandle(HandleOf(pOutput)) || Fail();
+}
+
+}  // namespace morvane::platform
