@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "conversion.h"
@@ -14,15 +15,21 @@ static_assert(sizeof lLinesConverted == 8, "the line count must not wrap at 2^31
 
 namespace {
 
-// Replaces each LF by CR in place; returns how many there were.  Branch-free
-// so that the compiler can vectorise it.
+// Replaces each LF by CR in place; returns how many there were.  Counting in
+// blocks of 255 bytes keeps a one-byte counter, so that the compiler can
+// compare, replace and count sixteen or more bytes at a time.
 [[nodiscard]] std::size_t ConvertChunk(unsigned char *sBuffer, std::size_t nSize)
 {
     std::size_t nLines = 0;
-    for (std::size_t i = 0; i < nSize; ++i) {
-        const bool bLineFeed = sBuffer[i] == '\n';
-        nLines += bLineFeed;
-        sBuffer[i] = bLineFeed ? '\r' : sBuffer[i];
+    for (std::size_t nStart = 0; nStart < nSize; nStart += 255) {
+        const std::size_t nEnd = std::min(nSize, nStart + 255);
+        std::uint8_t nBlockLines = 0;
+        for (std::size_t i = nStart; i < nEnd; ++i) {
+            const bool bLineFeed = sBuffer[i] == '\n';
+            nBlockLines += bLineFeed;
+            sBuffer[i] = bLineFeed ? '\r' : sBuffer[i];
+        }
+        nLines += nBlockLines;
     }
     return nLines;
 }
