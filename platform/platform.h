@@ -81,10 +81,10 @@ void FindClose(Search *pSearch);
 // Closes an input stream.  Leaves LastError() as it was.
 void CloseInput(Stream *pInput);
 
-// Creates sName for binary writing (emptied if it exists; a link there is
-// not followed).  The new file is private to its owner until it takes on the
-// owner, group and permission bits of pModel's file, as far as the process
-// may give them.  Null on failure.  At most one output stream at a time.
+// Creates sName for binary writing; fails if anything exists under the
+// name.  The new file is private to its owner until it takes on the owner,
+// group and permission bits of pModel's file, as far as the process may give
+// them.  Null on failure.  At most one output stream at a time.
 [[nodiscard]] Stream *OpenOutput(const char *sName, const Stream *pModel);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when

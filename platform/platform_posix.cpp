@@ -258,7 +258,9 @@ void CloseInput(Stream *pInput)
 
 Stream *OpenOutput(const char *sName, const Stream *pModel)
 {
-    const int iFile = open(sName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Never emptied: whatever appeared under the name since the rename is
+    // another program's file, or the backup itself through a hard link.
+    const int iFile = open(sName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (iFile < 0) {
         Fail();
         return nullptr;

@@ -210,8 +210,10 @@ void CloseInput(Stream *pInput)
 
 Stream *OpenOutput(const char *sName, const Stream *)
 {
+    // Never emptied: whatever appeared under the name since the rename is
+    // another program's file.
     HANDLE hFile = CreateFileA(sName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();
         return nullptr;
