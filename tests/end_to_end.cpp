@@ -3,6 +3,7 @@
 // their format.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,7 +156,11 @@ class EndToEnd : public ::testing::TestWithParam<Case> {
         fs::remove_all(root);
         fs::create_directories(work);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override
+    {
+        umount2(work.c_str(), MNT_DETACH);  // a case may mount a small filesystem there
+        fs::remove_all(root);
+    }
 
     void Put(const std::string &sName, const std::string &sContent)
     {
