@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdio>
+#include <cstdio>  // renameat2
 #include <cstdlib>
 #include <cstring>
 

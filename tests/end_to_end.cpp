@@ -190,6 +190,8 @@ class EndToEnd : public ::testing::TestWithParam<Case> {
     // under is empty, its standard output a closed pipe if bClosedStdout.
     Result Run(const Line &args, const Line &under = {}, bool bClosedStdout = false) const;
     void Sweep(const Tree &files, const Line &args);
+    // strace, quiet about itself, its log in ../trace.
+    Line Strace() const { return {"strace", "--quiet=all", "-o", (root / "trace").string()}; }
 
     fs::path root, work;
 };
@@ -240,7 +242,8 @@ Result EndToEnd::Run(const Line &args, const Line &under, bool bClosedStdout) co
 // its backup.
 void EndToEnd::Sweep(const Tree &files, const Line &args)
 {
-    const Line strace = {"strace", "--quiet=all", "-o", (root / "trace").string(), "-e"};
+    Line strace = Strace();
+    strace.push_back("-e");
     Line traced = strace;
     traced.push_back("trace=all");
     ASSERT_EQ(Run(args, traced).iStatus, 0);
@@ -294,7 +297,7 @@ TEST_P(EndToEnd, Runs)
             if (sKey != "under" && std::system("strace -V >/dev/null 2>&1") != 0)
                 GTEST_SKIP() << "strace is not installed";
             if (sKey == "strace")
-                under = {"strace", "--quiet=all", "-o", (root / "trace").string()};
+                under = Strace();
             for (std::size_t i = 1; i < line.size(); ++i)  // "@" stands for the work folder
                 under.push_back(line[i][0] == '@' ? work.string() + line[i].substr(1) : line[i]);
             bSweep = bSweep || sKey == "sweep";
