@@ -1,0 +1,80 @@
+# What a case's lines call: sourced before them, in the case's scratch
+# folder, by the runner, which calls finish after them.  $MORVANE runs
+# morvane, $PLATFORM is posix or windows; cases/README.md tells the rest.
+set -e
+: >../out; : >../err; : >../marks
+args= under= status=0 checks=0
+
+rep() { awk 'BEGIN { for (n = ARGV[2]; n > 0; n--) printf "%s", ARGV[1] }' "$1" "$2"; }
+quote() { printf "'%s'" "$(printf %s "$1" | sed "s/'/'\\\\''/g")"; }
+posix() { [ "$PLATFORM" != posix ] || "$@"; }
+windows() { [ "$PLATFORM" != windows ] || "$@"; }
+status() { status=$1; }
+kept() { printf 'Original file is now called "%s.unix"' "$1"; }
+under() { for word; do under="$under $(quote "$word")"; done; }
+strace() { under="ASAN_OPTIONS=detect_leaks=0 command strace --quiet=all -o ../trace" && under "$@"; }
+check() { checks=$((checks + 1)) && printf %s "$1" >../check$checks && printf %b "$2" >../check$checks.out; }
+
+file() {
+    mkdir -p -- "$(dirname -- "$1")"
+    case $1 in */) mkdir -p "$1"; return ;; esac
+    printf %b "${2-}" >"$1"
+    name=$1 && shift $(($# < 2 ? $# : 2))
+    for mark; do printf '%s\t%s\n' "$name" "$mark" >>../marks; done
+}
+
+# Printed lines: one without a blank is a name line (the name and a blank);
+# one that starts with ! goes to standard error.
+out() {
+    for line; do
+        case $line in
+        !*) printf '%s\n' "${line#!}" >>../err ;;
+        *\ *) printf '%s\n' "$line" >>../out ;;
+        *) printf '%s \n' "$line" >>../out ;;
+        esac
+    done
+}
+
+wildcard() {
+    [ -n "$args" ] || echo 'morvane Version 1.01 (Quenfield) 13-Mar-98' >>../out
+    printf 'Processing wildcard "%s"\n' "$1" >>../out
+    args="$args $(quote "$1")"
+    shift && out "$@"
+}
+
+tally() {
+    s() { [ "$1" = 1 ] || echo s; }
+    printf '%s file%s converted.\n%s total line%s converted.\n%s error%s.\n%s warning%s.\n' \
+        "$1" "$(s "$1")" "$2" "$(s "$2")" "$3" "$(s "$3")" "$4" "$(s "$4")" >>../out
+    status=$3
+}
+
+# Every file's name and kind, and its content's digest.
+listing() {
+    (cd "$1" && find . ! -name . \( -type f -exec md5sum {} + -o -printf '%y  %p\n' \) | sort -k 2)
+}
+
+finish() {
+    # Afterwards every file holds its content converted, unless marked.
+    cp -a . ../expected && find ../expected -type f -exec perl -pi -e 'tr/\n/\r/' {} +
+    while IFS="$(printf '\t')" read -r name mark; do
+        case $mark in
+        +) cp "$name" "../expected/$name.unix" ;;
+        -) rm "../expected/$name" ;;
+        =) cp "$name" "../expected/$name" ;;
+        \?) echo "$name" >>../any ;;
+        *) printf %b "$mark" >"../expected/$name" ;;
+        esac
+    done <../marks
+    got=0 failed=0
+    eval "$under $MORVANE $args" >../got.out 2>../got.err || got=$?
+    [ "$PLATFORM" = posix ] || sed -i 's/\r$//' ../got.out ../got.err
+    [ "$got" = "$status" ] || { echo "exit status $got, expected $status"; failed=1; }
+    diff -u ../out ../got.out || failed=1
+    diff -u ../err ../got.err || failed=1
+    [ ! -f ../any ] || while read -r name; do cp "$name" "../expected/$name"; done <../any
+    listing ../expected >../expected.files && listing . >../got.files
+    diff -u ../expected.files ../got.files || failed=1
+    for i in $(seq "$checks"); do sh ../check$i | diff -u ../check$i.out - || failed=1; done
+    return $failed
+}
