@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace morvane::platform {
@@ -84,6 +85,24 @@ bool SyncDirectoryOf(const char *sName)
         Fail();
     close(iDirectory);
     return bOk;
+}
+
+// Where Linux keeps a file's access ACL.
+constexpr char ACCESS_ACL[] = "system.posix_acl_access";
+
+// Gives iFile the access ACL of iModel, or none when iModel has none (so
+// that nothing inherited from the directory's default ACL stays).  False
+// when iModel's ACL cannot be read or reproduced.  On a filesystem without
+// ACLs there is nothing to copy, and that succeeds.
+bool CopyAccessAcl(int iModel, int iFile)
+{
+    static unsigned char aAcl[8192];  // 1022 entries; a larger ACL is refused, not cut short
+    const ssize_t nAcl = fgetxattr(iModel, ACCESS_ACL, aAcl, sizeof aAcl);
+    if (nAcl >= 0)
+        return fsetxattr(iFile, ACCESS_ACL, aAcl, static_cast<std::size_t>(nAcl), 0) == 0;
+    if (errno != ENODATA && errno != ENOTSUP)
+        return false;
+    return fremovexattr(iFile, ACCESS_ACL) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
 }  // namespace
@@ -265,13 +284,18 @@ Stream *OpenOutput(const char *sName, const Stream *pModel)
         Fail();
         return nullptr;
     }
-    // The owner bits alone are safe whoever ends up owning the file; group
-    // and other bits only once the original group is carried over.
+    // The owner bits alone are safe whoever ends up owning the file.  Group
+    // and other bits, and the access ACL that can grant more than the bits
+    // show, only once the original group is carried over and the ACL copied
+    // exactly; otherwise nothing inherited from the directory stays either.
     struct stat info;
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 ||
                             (fstat(iFile, &info) == 0 && info.st_gid == pModel->uGroup);
-    fchmod(iFile, pModel->uMode & (bGroupKept ? 0777 : 0700));
+    const bool bAccessKept = bGroupKept && CopyAccessAcl(static_cast<int>(pModel->iFile), iFile);
+    if (!bAccessKept)
+        fremovexattr(iFile, ACCESS_ACL);
+    fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
     return StartStream(&gOutput, iFile);
 }
 
