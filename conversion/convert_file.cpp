@@ -37,7 +37,7 @@ namespace {
 void ReportFailure(const char *sMessage, int iError, const char *sName)
 {
     ReportError(sMessage, iError);
-    std::printf("File name: \"%s\".\n", sName);
+    platform::Print(stdout, "File name: \"%s\".\n", sName);
     ++lErrors;
 }
 
@@ -46,14 +46,14 @@ void ReportFailure(const char *sMessage, int iError, const char *sName)
 void ReportError(const char *sMessage, int iError)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", sMessage, platform::DescribeError(iError));
+    platform::Print(stderr, "%s: %s\n", sMessage, platform::DescribeError(iError));
 }
 
 bool ConvertFile(const char *sPathName, const char *sBackupName)
 {
     if (!platform::RenameNoReplace(sPathName, sBackupName)) {
         ReportError("Rename of input file failed", platform::LastError());
-        std::printf("Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
+        platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
         ++lErrors;
         return false;
     }
@@ -101,13 +101,13 @@ bool ConvertFile(const char *sPathName, const char *sBackupName)
         bWriteFailed = true;
     }
     if (bReadFailed || bWriteFailed) {
-        std::printf("Original file is now called \"%s\"\n", sBackupName);
+        platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
         return bWriteFailed;
     }
 
     if (!platform::Delete(sBackupName)) {
         ReportError("Delete of original file failed", platform::LastError());
-        std::printf("Could not delete \"%s\".\n", sBackupName);
+        platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;
     }
     ++lFilesConverted;

@@ -32,11 +32,11 @@ using platform::PATH_CAPACITY;
 void ProcessWildcard(const char *sWildcard)
 {
     bool bWriteFailed = false;
-    std::printf("Processing wildcard \"%s\"\n", sWildcard);
+    platform::Print(stdout, "Processing wildcard \"%s\"\n", sWildcard);
     platform::DirectoryEntry entry;
     platform::Search *pSearch = platform::FindFirst(sWildcard, &entry);
     if (pSearch == nullptr) {
-        std::printf("*** Unable to find any files matching sWildcard: %s\n", sWildcard);
+        platform::Print(stdout, "*** Unable to find any files matching sWildcard: %s\n", sWildcard);
         ++lWarnings;
         return;
     }
@@ -44,13 +44,13 @@ void ProcessWildcard(const char *sWildcard)
     do {
         if ((entry.uAttributes & platform::ATTRIBUTE_DIRECTORY) != 0)
             continue;
-        std::printf("%s \n", entry.sName);
+        platform::Print(stdout, "%s \n", entry.sName);
         char sPathName[PATH_CAPACITY];
         char sBackupName[PATH_CAPACITY];
         if (!ComposeNames(sWildcard, nPrefix, entry.sName, sPathName, sBackupName)) {
             ReportError("Name of input file too long", platform::ERROR_NAME_TOO_LONG);
-            std::printf("File name: \"%.*s%s\".\n", static_cast<int>(nPrefix), sWildcard,
-                        entry.sName);
+            platform::Print(stdout, "File name: \"%.*s%s\".\n", static_cast<int>(nPrefix),
+                            sWildcard, entry.sName);
             ++lErrors;
             continue;
         }

@@ -10,7 +10,8 @@ namespace {
 // One tally line: "<count> <noun>[s]<tail>.", the noun plural unless exactly 1.
 void PrintCount(std::int64_t lCount, const char *sNoun, const char *sTail)
 {
-    std::printf("%" PRId64 " %s%s%s.\n", lCount, sNoun, lCount == 1 ? "" : "s", sTail);
+    morvane::platform::Print(stdout, "%" PRId64 " %s%s%s.\n", lCount, sNoun, lCount == 1 ? "" : "s",
+                             sTail);
 }
 
 }  // namespace
@@ -20,10 +21,10 @@ int main(int argc, char **argv)
     using namespace morvane;
     platform::StartProcess();
     if (argc <= 1) {
-        std::printf("Usage: morvane <wildcard1> [ <wildcard2> ...]\n");
+        platform::Print(stdout, "Usage: morvane <wildcard1> [ <wildcard2> ...]\n");
         return 1;
     }
-    std::printf("morvane Version 1.01 (Quenfield) 13-Mar-98\n");
+    platform::Print(stdout, "morvane Version 1.01 (Quenfield) 13-Mar-98\n");
     for (int i = 1; i < argc; ++i)
         ProcessWildcard(argv[i]);
     PrintCount(lFilesConverted, "file", " converted");

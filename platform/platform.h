@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace morvane::platform {
 
@@ -32,6 +33,11 @@ extern const int ERROR_NAME_TOO_LONG;
 
 // Makes the process fit for a console tool; call once, first.
 void StartProcess();
+
+// Formats and writes to pStream (stdout or stderr) as std::fprintf does.
+// On a console the text shows in its own characters, names in any script
+// included, and the console is left as it was.
+[[gnu::format(printf, 2, 3)]] void Print(std::FILE *pStream, const char *sFormat, ...);
 
 // Exit status that reports lErrors errors: the count itself where the
 // platform keeps it whole, otherwise the largest status that still says so.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>  // renameat2
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +113,14 @@ void StartProcess()
     // A reader that goes away (morvane ... | head) must not kill a conversion
     // halfway; console write failures are ignored instead.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void Print(std::FILE *pStream, const char *sFormat, ...)
+{
+    std::va_list args;
+    va_start(args, sFormat);
+    std::vfprintf(pStream, sFormat, args);
+    va_end(args);
 }
 
 int ExitStatus(std::int64_t lErrors)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +28,7 @@ namespace {
 
 DWORD dwLastError = 0;
 Search gSearch;
+HANDLE hConsoleOut, hConsoleError;  // null unless that stream is a console
 
 // Saves the thread's last error as that of the failing operation.
 bool Fail()
@@ -59,6 +61,45 @@ void StartProcess()
 {
     // A wildcard on an empty drive must fail, not ask the user.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    DWORD dwMode;
+    hConsoleOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    hConsoleOut = GetConsoleMode(hConsoleOut, &dwMode) ? hConsoleOut : nullptr;
+    hConsoleError = GetStdHandle(STD_ERROR_HANDLE);
+    hConsoleError = GetConsoleMode(hConsoleError, &dwMode) ? hConsoleError : nullptr;
+}
+
+// Names are UTF-8 here (the manifest sets the process code page).  A file or
+// a pipe receives those bytes; a console is given the text as UTF-16, which
+// it shows whatever its own code page.  Switching the console to UTF-8 and
+// back instead would leave it switched, for every later program in that
+// window, whenever the process is stopped before it can switch back.
+void Print(std::FILE *pStream, const char *sFormat, ...)
+{
+    std::va_list args;
+    va_start(args, sFormat);
+    const HANDLE hConsole = pStream == stdout ? hConsoleOut : hConsoleError;
+    if (hConsole == nullptr) {
+        std::vfprintf(pStream, sFormat, args);
+        va_end(args);
+        return;
+    }
+    // Large enough for the longest argument a command line can hold, in UTF-8.
+    static char sText[1 << 17];
+    static wchar_t sWide[1 << 17];
+    const int nText = std::vsnprintf(sText, sizeof sText, sFormat, args);
+    va_end(args);
+    const int nWide =
+        MultiByteToWideChar(CP_UTF8, 0, sText, std::clamp<int>(nText, 0, sizeof sText - 1), sWide,
+                            static_cast<int>(sizeof sWide / sizeof *sWide));
+    DWORD nWritten;
+    for (int iStart = 0, i = 0; i <= nWide; ++i) {  // each "\n" as the console's CR LF
+        if (i < nWide && sWide[i] != L'\n')
+            continue;
+        WriteConsoleW(hConsole, sWide + iStart, static_cast<DWORD>(i - iStart), &nWritten, nullptr);
+        if (i < nWide)
+            WriteConsoleW(hConsole, L"\r\n", 2, &nWritten, nullptr);
+        iStart = i + 1;
+    }
 }
 
 int ExitStatus(std::int64_t lErrors)
