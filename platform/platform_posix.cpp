@@ -270,7 +270,7 @@ Stream *OpenInput(const char *sName)
             close(iFile);
         return nullptr;
     }
-    if (info.st_size > static_cast<off_t>(STREAM_BUFFER_SIZE))
+    if (info.st_size > static_cast<off_t>(INPUT_BUFFER_SIZE))
         posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);
     Stream *pInput = StartStream(&gInput, iFile);
     pInput->uMode = info.st_mode;

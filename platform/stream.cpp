@@ -5,8 +5,15 @@
 
 namespace morvane::platform {
 
-Stream gInput;
-Stream gOutput;
+namespace {
+
+alignas(4096) unsigned char aInputBuffer[INPUT_BUFFER_SIZE];
+alignas(4096) unsigned char aOutputBuffer[OUTPUT_BUFFER_SIZE];
+
+}  // namespace
+
+Stream gInput{-1, false, false, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
+Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
 
 Stream *StartStream(Stream *pStream, std::intptr_t iFile)
 {
@@ -18,7 +25,7 @@ Stream *StartStream(Stream *pStream, std::intptr_t iFile)
 
 bool FlushOutput(Stream *pOutput)
 {
-    if (pOutput->bFailed || !WriteAll(pOutput->iFile, pOutput->aBuffer, pOutput->nEnd)) {
+    if (pOutput->bFailed || !WriteAll(pOutput->iFile, pOutput->pBuffer, pOutput->nEnd)) {
         pOutput->bFailed = true;
         return false;
     }
@@ -33,7 +40,7 @@ std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize)
     while (nDone < nSize && !pInput->bEnd && !pInput->bFailed) {
         if (pInput->nStart == pInput->nEnd) {
             const std::ptrdiff_t nRead =
-                ReadSome(pInput->iFile, pInput->aBuffer, sizeof pInput->aBuffer);
+                ReadSome(pInput->iFile, pInput->pBuffer, pInput->nCapacity);
             pInput->bFailed = nRead < 0;
             pInput->bEnd = nRead == 0;
             pInput->nStart = 0;
@@ -41,7 +48,7 @@ std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize)
             continue;
         }
         const std::size_t nCopy = std::min(nSize - nDone, pInput->nEnd - pInput->nStart);
-        std::memcpy(pTarget + nDone, pInput->aBuffer + pInput->nStart, nCopy);
+        std::memcpy(pTarget + nDone, pInput->pBuffer + pInput->nStart, nCopy);
         pInput->nStart += nCopy;
         nDone += nCopy;
     }
@@ -63,10 +70,10 @@ std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize)
     const auto *pSource = static_cast<const unsigned char *>(pBuffer);
     std::size_t nDone = 0;
     while (nDone < nSize && !pOutput->bFailed) {
-        if (pOutput->nEnd == sizeof pOutput->aBuffer && !FlushOutput(pOutput))
+        if (pOutput->nEnd == pOutput->nCapacity && !FlushOutput(pOutput))
             break;
-        const std::size_t nCopy = std::min(nSize - nDone, sizeof pOutput->aBuffer - pOutput->nEnd);
-        std::memcpy(pOutput->aBuffer + pOutput->nEnd, pSource + nDone, nCopy);
+        const std::size_t nCopy = std::min(nSize - nDone, pOutput->nCapacity - pOutput->nEnd);
+        std::memcpy(pOutput->pBuffer + pOutput->nEnd, pSource + nDone, nCopy);
         pOutput->nEnd += nCopy;
         nDone += nCopy;
     }

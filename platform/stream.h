@@ -9,10 +9,13 @@
 
 namespace morvane::platform {
 
-// Large enough that a gigabyte passes in a few thousand system calls, small
-// enough that the resident set stays tiny and nearly the same whatever the
-// size of the file.
-constexpr std::size_t STREAM_BUFFER_SIZE = 128 * 1024;
+// Reads from the page cache cost little per call at 128 KiB.  Writes cost
+// least per byte in blocks of a megabyte or so (on ext4, 128 KiB ones made a
+// gigabyte take a tenth longer than dd's).  Both buffers are static and
+// page-aligned, so that the kernel copies whole pages; together they keep
+// the resident set well under 3 MiB whatever the size of the file.
+constexpr std::size_t INPUT_BUFFER_SIZE = 128 * 1024;
+constexpr std::size_t OUTPUT_BUFFER_SIZE = 1024 * 1024;
 
 struct Stream {
     std::intptr_t iFile;  // file descriptor or handle
@@ -21,9 +24,10 @@ struct Stream {
     std::uint32_t uMode;   // the input's mode, owner and group: a model for
     std::uint32_t uOwner;  // the output where the platform has them
     std::uint32_t uGroup;
-    std::size_t nStart;  // input: first unread byte of aBuffer
+    std::size_t nStart;  // input: first unread byte of pBuffer
     std::size_t nEnd;    // input: end of the valid bytes; output: bytes buffered
-    unsigned char aBuffer[STREAM_BUFFER_SIZE];
+    unsigned char *pBuffer;
+    std::size_t nCapacity;  // bytes at pBuffer
 };
 
 // The one input and the one output stream; they are static so that no
