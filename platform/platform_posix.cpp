@@ -97,7 +97,7 @@ constexpr char ACCESS_ACL[] = "system.posix_acl_access";
 // ACLs there is nothing to copy, and that succeeds.
 bool CopyAccessAcl(int iModel, int iFile)
 {
-    static unsigned char aAcl[8192];  // 1022 entries; a larger ACL is refused, not cut short
+    static unsigned char aAcl[8192];  // 1023 entries; a larger ACL is refused, not cut short
     const ssize_t nAcl = fgetxattr(iModel, ACCESS_ACL, aAcl, sizeof aAcl);
     if (nAcl >= 0)
         return fsetxattr(iFile, ACCESS_ACL, aAcl, static_cast<std::size_t>(nAcl), 0) == 0;
