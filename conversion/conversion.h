@@ -7,6 +7,10 @@
 
 namespace morvane {
 
+namespace platform {
+struct Search;
+}
+
 // The run tally: zero at start, never reset.  64-bit so that a file of
 // several gigabytes of line feeds cannot wrap the line count.
 extern std::int64_t lFilesConverted;
@@ -21,10 +25,12 @@ constexpr char BACKUP_SUFFIX[] = ".unix";
 // to the tally.  Stops at the first write failure.
 void ProcessWildcard(const char *sWildcard);
 
-// Converts sPathName through its backup sBackupName.  Returns true exactly
-// when writing the converted file failed; every other outcome is reported
-// and counted here.
-[[nodiscard]] bool ConvertFile(const char *sPathName, const char *sBackupName);
+// Converts sPathName, an entry that pSearch found, through its backup
+// sBackupName, both in the folder that pSearch searched.  Returns true
+// exactly when writing the converted file failed; every other outcome is
+// reported and counted here.
+[[nodiscard]] bool ConvertFile(const platform::Search *pSearch, const char *sPathName,
+                               const char *sBackupName);
 
 // Writes "sMessage: <description of iError>" to standard error, after
 // flushing standard output so that the report follows the lines before it.

@@ -49,20 +49,20 @@ void ReportError(const char *sMessage, int iError)
     platform::Print(stderr, "%s: %s\n", sMessage, platform::DescribeError(iError));
 }
 
-bool ConvertFile(const char *sPathName, const char *sBackupName)
+bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const char *sBackupName)
 {
-    if (!platform::RenameNoReplace(sPathName, sBackupName)) {
+    if (!platform::RenameNoReplace(pSearch, sPathName, sBackupName)) {
         ReportError("Rename of input file failed", platform::LastError());
         platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
         ++lErrors;
         return false;
     }
-    platform::Stream *pInput = platform::OpenInput(sBackupName);
+    platform::Stream *pInput = platform::OpenInput(pSearch, sBackupName);
     if (pInput == nullptr) {
         ReportFailure("Open of input file failed", platform::LastError(), sBackupName);
         return false;
     }
-    platform::Stream *pOutput = platform::OpenOutput(sPathName, pInput);
+    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);
     if (pOutput == nullptr) {
         const int iError = platform::LastError();
         platform::CloseInput(pInput);
@@ -91,7 +91,7 @@ bool ConvertFile(const char *sPathName, const char *sBackupName)
             break;
         }
     }
-    if (!bReadFailed && !bWriteFailed && !platform::SyncOutput(pOutput, sPathName)) {
+    if (!bReadFailed && !bWriteFailed && !platform::SyncOutput(pOutput, pSearch)) {
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
@@ -105,7 +105,7 @@ bool ConvertFile(const char *sPathName, const char *sBackupName)
         return bWriteFailed;
     }
 
-    if (!platform::Delete(sBackupName)) {
+    if (!platform::Delete(pSearch, sBackupName)) {
         ReportError("Delete of original file failed", platform::LastError());
         platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;

@@ -54,7 +54,7 @@ void ProcessWildcard(const char *sWildcard)
             ++lErrors;
             continue;
         }
-        bWriteFailed = ConvertFile(sPathName, sBackupName);
+        bWriteFailed = ConvertFile(pSearch, sPathName, sBackupName);
     } while (!bWriteFailed && platform::FindNext(pSearch, &entry));
     platform::FindClose(pSearch);
 }

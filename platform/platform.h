@@ -67,15 +67,23 @@ void StartProcess();
 // Ends a search that FindFirst started.
 void FindClose(Search *pSearch);
 
+// The file operations below act on entries that the running search pSearch
+// found, named as the messages show them: the wildcard's directory prefix,
+// then the entry's own name or its backup name.  On POSIX only the last
+// component counts: it is looked up in the directory that the search holds
+// open, so that a conversion stays in the folder that was listed whatever
+// has become of its path since (renamed, or replaced by a symbolic link).
+// On Windows the whole name is used.
+
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
-[[nodiscard]] bool RenameNoReplace(const char *sFrom, const char *sTo);
+[[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);
 
 // Deletes the file sName.
-[[nodiscard]] bool Delete(const char *sName);
+[[nodiscard]] bool Delete(const Search *pSearch, const char *sName);
 
 // Opens the existing file sName for binary reading; null on failure.  At most
 // one input stream is open at a time.
-[[nodiscard]] Stream *OpenInput(const char *sName);
+[[nodiscard]] Stream *OpenInput(const Search *pSearch, const char *sName);
 
 // Reads up to nSize bytes; the count is short only at the end of the file or
 // on a read error.  Meeting the end sets AtEnd(); after that every read
@@ -91,16 +99,17 @@ void CloseInput(Stream *pInput);
 // name.  The new file is private to its owner until it takes on the owner,
 // group and permission bits of pModel's file, as far as the process may give
 // them.  Null on failure.  At most one output stream at a time.
-[[nodiscard]] Stream *OpenOutput(const char *sName, const Stream *pModel);
+[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.
 [[nodiscard]] std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize);
 
 // Writes what is buffered and forces the file's data, and its entry in the
-// directory of sName, to stable storage.  False, error number saved, when
-// any of it fails.
-[[nodiscard]] bool SyncOutput(Stream *pOutput, const char *sName);
+// searched folder, to stable storage.  A filesystem that cannot force a
+// folder at all is taken at its word; any other failure to force it fails.
+// False, error number saved, when any of it fails.
+[[nodiscard]] bool SyncOutput(Stream *pOutput, const Search *pSearch);
 
 // Closes an output stream, dropping anything SyncOutput has not written.
 // False, error number saved, when the close itself fails.

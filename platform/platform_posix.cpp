@@ -58,6 +58,13 @@ int CompareBytes(const dirent **ppA, const dirent **ppB)
     return std::strcmp((*ppA)->d_name, (*ppB)->d_name);
 }
 
+// The entry's own name within a composed name: what is looked up in the
+// searched directory.
+const char *EntryName(const char *sName)
+{
+    return sName + DirectoryPrefixLength(sName);
+}
+
 // Opens the directory that the first nPrefix bytes of sWildcard name.
 int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
 {
@@ -71,21 +78,6 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     std::memcpy(sDirectory, sWildcard, nPrefix);
     sDirectory[nPrefix] = '\0';
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-// Forces the entry of sName in its directory to storage.  Filesystems that
-// cannot sync a directory, or a directory the process may not open, are
-// passed over: the file's own data is already safe by then.
-bool SyncDirectoryOf(const char *sName)
-{
-    int iDirectory = OpenDirectory(sName, DirectoryPrefixLength(sName));
-    if (iDirectory < 0)
-        return true;
-    bool bOk = fsync(iDirectory) == 0 || errno == EINVAL || errno == EROFS || errno == ENOTSUP;
-    if (!bOk)
-        Fail();
-    close(iDirectory);
-    return bOk;
 }
 
 // Where Linux keeps a file's access ACL.
@@ -212,26 +204,29 @@ void FindClose(Search *pSearch)
     *pSearch = Search{-1, nullptr, 0, 0, nullptr};
 }
 
-bool RenameNoReplace(const char *sFrom, const char *sTo)
+bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 {
-    if (renameat2(AT_FDCWD, sFrom, AT_FDCWD, sTo, RENAME_NOREPLACE) == 0)
+    const int iDirectory = pSearch->iDirectory;
+    sFrom = EntryName(sFrom);
+    sTo = EntryName(sTo);
+    if (renameat2(iDirectory, sFrom, iDirectory, sTo, RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
-    if (link(sFrom, sTo) != 0)
+    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) != 0)
         return Fail();
-    if (unlink(sFrom) != 0) {
+    if (unlinkat(iDirectory, sFrom, 0) != 0) {
         Fail();
-        unlink(sTo);
+        unlinkat(iDirectory, sTo, 0);
         return false;
     }
     return true;
 }
 
-bool Delete(const char *sName)
+bool Delete(const Search *pSearch, const char *sName)
 {
-    return unlink(sName) == 0 || Fail();
+    return unlinkat(pSearch->iDirectory, EntryName(sName), 0) == 0 || Fail();
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -259,10 +254,11 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
     return true;
 }
 
-Stream *OpenInput(const char *sName)
+Stream *OpenInput(const Search *pSearch, const char *sName)
 {
     // Non-blocking so that a pipe slipped in under the name cannot hang us.
-    const int iFile = open(sName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int iFile = openat(pSearch->iDirectory, EntryName(sName),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
@@ -284,11 +280,12 @@ void CloseInput(Stream *pInput)
     close(static_cast<int>(pInput->iFile));
 }
 
-Stream *OpenOutput(const char *sName, const Stream *pModel)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
 {
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
-    const int iFile = open(sName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int iFile = openat(pSearch->iDirectory, EntryName(sName),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (iFile < 0) {
         Fail();
         return nullptr;
@@ -308,7 +305,7 @@ Stream *OpenOutput(const char *sName, const Stream *pModel)
     return StartStream(&gOutput, iFile);
 }
 
-bool SyncOutput(Stream *pOutput, const char *sName)
+bool SyncOutput(Stream *pOutput, const Search *pSearch)
 {
     if (!FlushOutput(pOutput))
         return false;
@@ -316,7 +313,10 @@ bool SyncOutput(Stream *pOutput, const char *sName)
         pOutput->bFailed = true;
         return Fail();
     }
-    return SyncDirectoryOf(sName);
+    // Some filesystems cannot force a directory at all; the file's own data
+    // is safe by then, and they say so with these.
+    return fsync(pSearch->iDirectory) == 0 || errno == EINVAL || errno == EROFS ||
+           errno == ENOTSUP || Fail();
 }
 
 bool CloseOutput(Stream *pOutput)

@@ -195,12 +195,12 @@ void FindClose(Search *pSearch)
     pSearch->hFind = INVALID_HANDLE_VALUE;
 }
 
-bool RenameNoReplace(const char *sFrom, const char *sTo)
+bool RenameNoReplace(const Search *, const char *sFrom, const char *sTo)
 {
     return MoveFileA(sFrom, sTo) || Fail();
 }
 
-bool Delete(const char *sName)
+bool Delete(const Search *, const char *sName)
 {
     return DeleteFileA(sName) || Fail();
 }
@@ -232,7 +232,7 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
     return true;
 }
 
-Stream *OpenInput(const char *sName)
+Stream *OpenInput(const Search *, const char *sName)
 {
     HANDLE hFile =
         CreateFileA(sName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -249,7 +249,7 @@ void CloseInput(Stream *pInput)
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const char *sName, const Stream *)
+Stream *OpenOutput(const Search *, const char *sName, const Stream *)
 {
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file.
@@ -262,7 +262,7 @@ Stream *OpenOutput(const char *sName, const Stream *)
     return StartStream(&gOutput, reinterpret_cast<std::intptr_t>(hFile));
 }
 
-bool SyncOutput(Stream *pOutput, const char *)
+bool SyncOutput(Stream *pOutput, const Search *)
 {
     if (!FlushOutput(pOutput))
         return false;

@@ -15,6 +15,14 @@ under() { for word; do under="$under $(quote "$word")"; done; }
 strace() { under="ASAN_OPTIONS=detect_leaks=0 command strace --quiet=all -o ../trace" && under "$@"; }
 check() { checks=$((checks + 1)) && printf %s "$1" >../check$checks && printf %b "$2" >../check$checks.out; }
 
+# The system calls of ../trace from the first line that matches the regular
+# expression $1 to the next that matches $2, each as NAME:N for the Nth call
+# of NAME in the whole run (what strace's when= counts).
+calls() {
+    from=$1 to=$2 awk -F'(' '{ n[$1]++ } $0 ~ ENVIRON["from"] { on = 1 }
+        on { print $1 ":" n[$1] } on && $0 ~ ENVIRON["to"] { exit }' ../trace
+}
+
 file() {
     mkdir -p -- "$(dirname -- "$1")"
     case $1 in */) mkdir -p "$1"; return ;; esac
@@ -75,6 +83,6 @@ finish() {
     [ ! -f ../any ] || while read -r name; do cp "$name" "../expected/$name"; done <../any
     listing ../expected >../expected.files && listing . >../got.files
     diff -u ../expected.files ../got.files || failed=1
-    for i in $(seq "$checks"); do sh ../check$i | diff -u ../check$i.out - || failed=1; done
+    for i in $(seq "$checks"); do (set +e && . ../check$i) | diff -u ../check$i.out - || failed=1; done
     return $failed
 }
