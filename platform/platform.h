@@ -73,7 +73,8 @@ void FindClose(Search *pSearch);
 // component counts: it is looked up in the directory that the search holds
 // open, so that a conversion stays in the folder that was listed whatever
 // has become of its path since (renamed, or replaced by a symbolic link).
-// On Windows the whole name is used.
+// On Windows the whole name is used; the search holds its folder so that no
+// program can rename or replace it meanwhile.
 
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);

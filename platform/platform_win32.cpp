@@ -22,6 +22,7 @@ const int ERROR_NAME_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
 
 struct Search {
     HANDLE hFind;
+    HANDLE hFolder;  // the searched folder, held so that it cannot be renamed
 };
 
 namespace {
@@ -170,11 +171,22 @@ std::size_t DirectoryPrefixLength(const char *sWildcard)
 
 Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
 {
+    // While a handle without FILE_SHARE_DELETE is open on the folder, no
+    // program can rename, delete or replace it, so the names composed from
+    // the wildcard keep naming the folder that was searched.  A folder that
+    // cannot be held this way is still searched.
+    char sFolder[MAX_PATH] = ".";
+    const std::size_t nPrefix = DirectoryPrefixLength(sWildcard);
+    if (nPrefix > 0 && nPrefix < sizeof sFolder) {
+        std::memcpy(sFolder, sWildcard, nPrefix);
+        sFolder[nPrefix] = '\0';
+    }
+    gSearch.hFolder = CreateFileA(sFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     WIN32_FIND_DATAA data;
     gSearch.hFind = FindFirstFileA(sWildcard, &data);
-    if (gSearch.hFind == INVALID_HANDLE_VALUE)
-        return nullptr;
-    if (Accept(data, pEntry) || FindNext(&gSearch, pEntry))
+    if (gSearch.hFind != INVALID_HANDLE_VALUE &&
+        (Accept(data, pEntry) || FindNext(&gSearch, pEntry)))
         return &gSearch;
     FindClose(&gSearch);
     return nullptr;
@@ -191,8 +203,11 @@ bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
 
 void FindClose(Search *pSearch)
 {
-    ::FindClose(pSearch->hFind);
-    pSearch->hFind = INVALID_HANDLE_VALUE;
+    if (pSearch->hFind != INVALID_HANDLE_VALUE)
+        ::FindClose(pSearch->hFind);
+    if (pSearch->hFolder != INVALID_HANDLE_VALUE)
+        CloseHandle(pSearch->hFolder);
+    pSearch->hFind = pSearch->hFolder = INVALID_HANDLE_VALUE;
 }
 
 bool RenameNoReplace(const Search *, const char *sFrom, const char *sTo)
