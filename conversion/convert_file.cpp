@@ -76,6 +76,11 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     bool bReadFailed = false;
     bool bWriteFailed = false;
     while (!platform::AtEnd(pInput)) {
+        if (platform::Interrupted()) {
+            ReportFailure("Error writing to output file", platform::ERROR_INTERRUPTED, sPathName);
+            bWriteFailed = true;
+            break;
+        }
         const std::size_t nRead = platform::Read(pInput, sBuffer, CHUNK_SIZE);
         if (platform::ReadFailed(pInput)) {
             ReportFailure("Error reading input file", platform::LastError(), sBackupName);
@@ -95,17 +100,20 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
-    platform::CloseInput(pInput);
     if (!platform::CloseOutput(pOutput) && !bReadFailed && !bWriteFailed) {
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
+    // Bytes another program wrote to the backup since it was opened would
+    // go with it: then it stays, reported as a backup that was not deleted.
+    const bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
+    platform::CloseInput(pInput);
     if (bReadFailed || bWriteFailed) {
         platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
         return bWriteFailed;
     }
 
-    if (!platform::Delete(pSearch, sBackupName)) {
+    if (bChanged || !platform::Delete(pSearch, sBackupName)) {
         ReportError("Delete of original file failed", platform::LastError());
         platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;

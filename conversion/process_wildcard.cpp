@@ -55,7 +55,7 @@ void ProcessWildcard(const char *sWildcard)
             continue;
         }
         bWriteFailed = ConvertFile(pSearch, sPathName, sBackupName);
-    } while (!bWriteFailed && platform::FindNext(pSearch, &entry));
+    } while (!bWriteFailed && !platform::Interrupted() && platform::FindNext(pSearch, &entry));
     platform::FindClose(pSearch);
 }
 

@@ -25,11 +25,12 @@ int main(int argc, char **argv)
         return 1;
     }
     platform::Print(stdout, "morvane Version 1.01 (Quenfield) 13-Mar-98\n");
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc && !platform::Interrupted(); ++i)
         ProcessWildcard(argv[i]);
     PrintCount(lFilesConverted, "file", " converted");
     PrintCount(lLinesConverted, "total line", " converted");
     PrintCount(lErrors, "error", "");
     PrintCount(lWarnings, "warning", "");
+    platform::EndIfInterrupted();
     return platform::ExitStatus(lErrors);
 }

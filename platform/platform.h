@@ -31,12 +31,33 @@ struct Stream;  // one open, buffered file (stream.h)
 // Error number this platform gives a name that does not fit PATH_CAPACITY.
 extern const int ERROR_NAME_TOO_LONG;
 
-// Makes the process fit for a console tool; call once, first.
+// Error number of a step cut short by an interrupt.
+extern const int ERROR_INTERRUPTED;
+
+// Error number of a file that changed while morvane was converting it.
+extern const int ERROR_CHANGED;
+
+// Makes the process fit for a console tool; call once, first.  From then
+// on a file-size limit makes a write fail instead of ending the process,
+// and an interrupt (Ctrl-C, a closed terminal or console, a polite kill;
+// not one the process was started to ignore) only raises Interrupted(), so
+// that the run can be wound up in order.
 void StartProcess();
 
+// True once an interrupt has come.
+[[nodiscard]] bool Interrupted();
+
+// After an interrupt: delivers everything printed and ends the process as
+// that interrupt would have ended it.  Returns otherwise.
+void EndIfInterrupted();
+
 // Formats and writes to pStream (stdout or stderr) as std::fprintf does.
-// On a console the text shows in its own characters, names in any script
-// included, and the console is left as it was.
+// Every format ends in its one "\n".  On a terminal or console, the other
+// control characters of the text (a name's, say) are shown escaped, so that
+// no name can move the cursor or start a line of its own; a file or a pipe
+// receives the bytes as they are.  On a console the text shows in its own
+// characters, names in any script included, and the console is left as it
+// was.
 [[gnu::format(printf, 2, 3)]] void Print(std::FILE *pStream, const char *sFormat, ...);
 
 // Exit status that reports lErrors errors: the count itself where the
@@ -92,6 +113,11 @@ void FindClose(Search *pSearch);
 [[nodiscard]] std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize);
 [[nodiscard]] bool AtEnd(const Stream *pInput);
 [[nodiscard]] bool ReadFailed(const Stream *pInput);
+
+// True when the input's file still has the size and modification time it
+// had when it was opened; false, with ERROR_CHANGED or the error of looking
+// saved, when another program has written to it since or it cannot be told.
+[[nodiscard]] bool InputUnchanged(const Stream *pInput);
 
 // Closes an input stream.  Leaves LastError() as it was.
 void CloseInput(Stream *pInput);

@@ -1,4 +1,5 @@
 // POSIX (Linux) implementation of the platform interface.
+#include "console.h"
 #include "platform.h"
 #include "stream.h"
 
@@ -21,10 +22,19 @@
 namespace morvane::platform {
 
 const int ERROR_NAME_TOO_LONG = ENAMETOOLONG;
+const int ERROR_INTERRUPTED = EINTR;
+const int ERROR_CHANGED = EBUSY;
 
 namespace {
 
 int iLastError = 0;
+volatile std::sig_atomic_t iInterrupt = 0;  // the signal that interrupted the run
+bool bTerminalOut, bTerminalError;
+
+extern "C" void OnInterrupt(int iSignal)
+{
+    iInterrupt = iSignal;
+}
 
 // Saves errno as the error of the operation that is failing; returns false.
 bool Fail()
@@ -80,6 +90,12 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// Nanoseconds since the epoch.
+std::int64_t ModificationTime(const struct stat &info)
+{
+    return info.st_mtim.tv_sec * std::int64_t{1000000000} + info.st_mtim.tv_nsec;
+}
+
 // Where Linux keeps a file's access ACL.
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
 
@@ -103,16 +119,61 @@ bool CopyAccessAcl(int iModel, int iFile)
 void StartProcess()
 {
     // A reader that goes away (morvane ... | head) must not kill a conversion
-    // halfway; console write failures are ignored instead.
+    // halfway; console write failures are ignored instead.  A write beyond
+    // the file-size limit fails with EFBIG, reported as any failed write.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Restarted calls: an interrupt is seen between chunks and files, never
+    // as a failure of whatever call it happened to arrive in.  A signal
+    // ignored by whoever started us (nohup, a background job) stays ignored.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int iSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        if (sigaction(iSignal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(iSignal, &action, nullptr);
+    }
+    bTerminalOut = isatty(STDOUT_FILENO) == 1;
+    bTerminalError = isatty(STDERR_FILENO) == 1;
+}
+
+bool Interrupted()
+{
+    return iInterrupt != 0;
+}
+
+void EndIfInterrupted()
+{
+    const int iSignal = iInterrupt;
+    if (iSignal == 0)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::signal(iSignal, SIG_DFL);
+    std::raise(iSignal);
+    _exit(128 + iSignal);
 }
 
 void Print(std::FILE *pStream, const char *sFormat, ...)
 {
     std::va_list args;
     va_start(args, sFormat);
-    std::vfprintf(pStream, sFormat, args);
+    if (!(pStream == stdout ? bTerminalOut : bTerminalError)) {
+        std::vfprintf(pStream, sFormat, args);
+        va_end(args);
+        return;
+    }
+    // Large enough for the longest argument Linux passes (128 KiB).
+    static char sText[1 << 17];
+    static char sShown[1 << 17];
+    const int nText = std::vsnprintf(sText, sizeof sText, sFormat, args);
     va_end(args);
+    const std::size_t nShown =
+        EscapeControls(sText, static_cast<std::size_t>(std::clamp<int>(nText, 0, sizeof sText - 1)),
+                       sShown, sizeof sShown);
+    std::fwrite(sShown, 1, nShown, pStream);
 }
 
 int ExitStatus(std::int64_t lErrors)
@@ -272,7 +333,20 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
     pInput->uMode = info.st_mode;
     pInput->uOwner = info.st_uid;
     pInput->uGroup = info.st_gid;
+    pInput->lOpenSize = info.st_size;
+    pInput->lOpenTime = ModificationTime(info);
     return pInput;
+}
+
+bool InputUnchanged(const Stream *pInput)
+{
+    struct stat info;
+    if (fstat(static_cast<int>(pInput->iFile), &info) != 0)
+        return Fail();
+    if (info.st_size == pInput->lOpenSize && ModificationTime(info) == pInput->lOpenTime)
+        return true;
+    iLastError = ERROR_CHANGED;
+    return false;
 }
 
 void CloseInput(Stream *pInput)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console.h"
 #include "platform.h"
 #include "stream.h"
 
@@ -19,6 +20,8 @@ int _dowildcard = 0;
 namespace morvane::platform {
 
 const int ERROR_NAME_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
+const int ERROR_INTERRUPTED = ERROR_CANCELLED;
+const int ERROR_CHANGED = ERROR_BUSY;
 
 struct Search {
     HANDLE hFind;
@@ -30,6 +33,19 @@ namespace {
 DWORD dwLastError = 0;
 Search gSearch;
 HANDLE hConsoleOut, hConsoleError;  // null unless that stream is a console
+volatile LONG lInterrupt = 0;       // the console event that interrupted the run, plus 1
+
+// Runs on a thread of its own.  Ctrl-C and Ctrl-Break are handled here, and
+// the run goes on to wind up.  A closed console, a logoff or a shutdown end
+// the process as soon as this returns: it waits instead, for the run to
+// end it (the system allows a few seconds).
+BOOL WINAPI OnControl(DWORD dwEvent)
+{
+    InterlockedExchange(&lInterrupt, static_cast<LONG>(dwEvent) + 1);
+    if (dwEvent != CTRL_C_EVENT && dwEvent != CTRL_BREAK_EVENT)
+        Sleep(INFINITE);
+    return TRUE;
+}
 
 // Saves the thread's last error as that of the failing operation.
 bool Fail()
@@ -41,6 +57,18 @@ bool Fail()
 HANDLE HandleOf(const Stream *pStream)
 {
     return reinterpret_cast<HANDLE>(pStream->iFile);
+}
+
+// The size and last write time of an open file.
+bool Stamp(HANDLE hFile, std::int64_t *pSize, std::int64_t *pTime)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(hFile, &info))
+        return false;
+    *pSize = static_cast<std::int64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    *pTime = static_cast<std::int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+             info.ftLastWriteTime.dwLowDateTime;
+    return true;
 }
 
 // Copies a search result into *pEntry unless morvane leaves it alone:
@@ -67,6 +95,21 @@ void StartProcess()
     hConsoleOut = GetConsoleMode(hConsoleOut, &dwMode) ? hConsoleOut : nullptr;
     hConsoleError = GetStdHandle(STD_ERROR_HANDLE);
     hConsoleError = GetConsoleMode(hConsoleError, &dwMode) ? hConsoleError : nullptr;
+    SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+bool Interrupted()
+{
+    return lInterrupt != 0;
+}
+
+void EndIfInterrupted()
+{
+    if (lInterrupt == 0)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ExitProcess(STATUS_CONTROL_C_EXIT);  // what a console shows for Ctrl-C
 }
 
 // Names are UTF-8 here (the manifest sets the process code page).  A file or
@@ -86,12 +129,15 @@ void Print(std::FILE *pStream, const char *sFormat, ...)
     }
     // Large enough for the longest argument a command line can hold, in UTF-8.
     static char sText[1 << 17];
+    static char sShown[1 << 17];
     static wchar_t sWide[1 << 17];
     const int nText = std::vsnprintf(sText, sizeof sText, sFormat, args);
     va_end(args);
-    const int nWide =
-        MultiByteToWideChar(CP_UTF8, 0, sText, std::clamp<int>(nText, 0, sizeof sText - 1), sWide,
-                            static_cast<int>(sizeof sWide / sizeof *sWide));
+    const std::size_t nShown =
+        EscapeControls(sText, static_cast<std::size_t>(std::clamp<int>(nText, 0, sizeof sText - 1)),
+                       sShown, sizeof sShown);
+    const int nWide = MultiByteToWideChar(CP_UTF8, 0, sShown, static_cast<int>(nShown), sWide,
+                                          static_cast<int>(sizeof sWide / sizeof *sWide));
     DWORD nWritten;
     for (int iStart = 0, i = 0; i <= nWide; ++i) {  // each "\n" as the console's CR LF
         if (i < nWide && sWide[i] != L'\n')
@@ -256,7 +302,24 @@ Stream *OpenInput(const Search *, const char *sName)
         Fail();
         return nullptr;
     }
-    return StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
+    Stream *pInput = StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
+    if (!Stamp(hFile, &pInput->lOpenSize, &pInput->lOpenTime)) {
+        Fail();
+        CloseHandle(hFile);
+        return nullptr;
+    }
+    return pInput;
+}
+
+bool InputUnchanged(const Stream *pInput)
+{
+    std::int64_t lSize, lTime;
+    if (!Stamp(HandleOf(pInput), &lSize, &lTime))
+        return Fail();
+    if (lSize == pInput->lOpenSize && lTime == pInput->lOpenTime)
+        return true;
+    dwLastError = ERROR_CHANGED;
+    return false;
 }
 
 void CloseInput(Stream *pInput)

@@ -12,8 +12,8 @@ alignas(4096) unsigned char aOutputBuffer[OUTPUT_BUFFER_SIZE];
 
 }  // namespace
 
-Stream gInput{-1, false, false, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
-Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
+Stream gInput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
+Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
 
 Stream *StartStream(Stream *pStream, std::intptr_t iFile)
 {

@@ -24,8 +24,10 @@ struct Stream {
     std::uint32_t uMode;   // the input's mode, owner and group: a model for
     std::uint32_t uOwner;  // the output where the platform has them
     std::uint32_t uGroup;
-    std::size_t nStart;  // input: first unread byte of pBuffer
-    std::size_t nEnd;    // input: end of the valid bytes; output: bytes buffered
+    std::int64_t lOpenSize;  // input: its file's size and modification time
+    std::int64_t lOpenTime;  // when it was opened
+    std::size_t nStart;      // input: first unread byte of pBuffer
+    std::size_t nEnd;        // input: end of the valid bytes; output: bytes buffered
     unsigned char *pBuffer;
     std::size_t nCapacity;  // bytes at pBuffer
 };

@@ -15,6 +15,30 @@ under() { for word; do under="$under $(quote "$word")"; done; }
 strace() { under="ASAN_OPTIONS=detect_leaks=0 command strace --quiet=all -o ../trace" && under "$@"; }
 check() { checks=$((checks + 1)) && printf %s "$1" >../check$checks && printf %b "$2" >../check$checks.out; }
 
+# Runs morvane (the words after $2) under strace, stopped after its system
+# call $1 (NAME:N, the Nth call of NAME) while the sh command $2 runs, in
+# which $pid is morvane's process.
+stopped() {
+    printf '%s\n' "sed /stopped/q >/dev/null; pid=\$(pgrep -P \$PPID | grep -vx \$\$)
+        $2; kill -CONT \$pid; cat >/dev/null" >../when
+    call=$1 && shift 2
+    ASAN_OPTIONS=detect_leaks=0 command strace -qq -o '|exec sh ../when' \
+        -e inject="${call%:*}":signal=STOP:when="${call#*:}" "$@"
+}
+
+# Runs morvane (the words after $2) with its standard output in a pipe that
+# has room for its first $1 lines only: while it waits to write the next,
+# the sh command $2 runs, in which $pid is morvane's process.
+blocked() {
+    room=$(head -n "$1" ../out | wc -c) && { [ "$PLATFORM" = posix ] || room=$((room + $1)); }
+    command=$2 && shift 2 && mkfifo ../p && exec 3<>../p 4<../p
+    head -c $((65536 - room)) /dev/zero >&3
+    env --default-signal=INT "$@" >../p & pid=$! && exec 3>&-
+    while kill -0 $pid && ! grep -qs pipe_write /proc/$pid/task/*/wchan; do sleep 0.1; done
+    eval "$command"
+    tail -c +$((65537 - room)) <&4 && exec 4<&- && wait $pid
+}
+
 # The system calls of ../trace from the first line that matches the regular
 # expression $1 to the next that matches $2, each as NAME:N for the Nth call
 # of NAME in the whole run (what strace's when= counts).
@@ -43,6 +67,7 @@ out() {
     done
 }
 
+also() { args="$args $(quote "$1")"; }
 wildcard() {
     [ -n "$args" ] || echo 'morvane Version 1.01 (Quenfield) 13-Mar-98' >>../out
     printf 'Processing wildcard "%s"\n' "$1" >>../out
@@ -68,6 +93,7 @@ finish() {
     while IFS="$(printf '\t')" read -r name mark; do
         case $mark in
         +) cp "$name" "../expected/$name.unix" ;;
+        +*) printf %b "${mark#+}" >"../expected/$name.unix" ;;
         -) rm "../expected/$name" ;;
         =) cp "$name" "../expected/$name" ;;
         \?) echo "$name" >>../any ;;
