@@ -275,14 +275,25 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     if (errno != EINVAL && errno != ENOSYS)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
-    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) != 0)
-        return Fail();
-    if (unlinkat(iDirectory, sFrom, 0) != 0) {
+    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0) {
+        if (unlinkat(iDirectory, sFrom, 0) == 0)
+            return true;
         Fail();
         unlinkat(iDirectory, sTo, 0);
         return false;
     }
-    return true;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
+        return Fail();
+    // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
+    // the backup name must be free, then a plain rename.  Another program
+    // that creates the name between the two would see its file replaced;
+    // on such a filesystem nothing can close that window.
+    struct stat info;
+    if (fstatat(iDirectory, sTo, &info, AT_SYMLINK_NOFOLLOW) == 0)
+        errno = EEXIST;
+    else if (errno == ENOENT && renameat(iDirectory, sFrom, iDirectory, sTo) == 0)
+        return true;
+    return Fail();
 }
 
 bool Delete(const Search *pSearch, const char *sName)
