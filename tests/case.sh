@@ -10,6 +10,7 @@ quote() { printf "'%s'" "$(printf %s "$1" | sed "s/'/'\\\\''/g")"; }
 posix() { [ "$PLATFORM" != posix ] || "$@"; }
 windows() { [ "$PLATFORM" != windows ] || "$@"; }
 status() { status=$1; }
+need() { "$@" >/dev/null 2>&1 || { echo "needs $*, which fails here" && exit 77; }; }
 kept() { printf 'Original file is now called "%s.unix"' "$1"; }
 under() { for word; do under="$under $(quote "$word")"; done; }
 strace() { under="ASAN_OPTIONS=detect_leaks=0 command strace --quiet=all -o ../trace" && under "$@"; }

@@ -3,6 +3,7 @@
 // explains them.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,7 +59,10 @@ TEST_P(EndToEnd, Runs)
                                  " " MORVANE_BINARY "' WINEDEBUG=-all sh ../case >../log 2>&1";
     const int iStatus = std::system(sCommand.c_str());
     std::ifstream log(root / "log");
-    EXPECT_EQ(iStatus, 0) << std::string(std::istreambuf_iterator<char>(log), {});
+    const std::string sLog(std::istreambuf_iterator<char>(log), {});
+    if (WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 77)  // the case's "need" failed
+        GTEST_SKIP() << sLog;
+    EXPECT_EQ(iStatus, 0) << sLog;
 }
 
 INSTANTIATE_TEST_SUITE_P(, EndToEnd, ::testing::ValuesIn(LoadCases()),
