@@ -94,8 +94,9 @@ void FindClose(Search *pSearch);
 // component counts: it is looked up in the directory that the search holds
 // open, so that a conversion stays in the folder that was listed whatever
 // has become of its path since (renamed, or replaced by a symbolic link).
-// On Windows the whole name is used; the search holds its folder so that no
-// program can rename or replace it meanwhile.
+// On Windows the search holds its folder so that no program can rename or
+// replace it meanwhile, and the name is taken exactly as the search gave
+// it: a trailing blank or dot is not dropped.
 
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);
@@ -139,6 +140,9 @@ void CloseInput(Stream *pInput);
 [[nodiscard]] bool SyncOutput(Stream *pOutput, const Search *pSearch);
 
 // Closes an output stream, dropping anything SyncOutput has not written.
+// Once SyncOutput has written it whole, the file takes the attributes of
+// its model that the platform keeps apart from the permission bits (on
+// Windows read-only, hidden, system and archive); a refusal goes unsaid.
 // False, error number saved, when the close itself fails.
 [[nodiscard]] bool CloseOutput(Stream *pOutput);
 

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "console.h"
 #include "platform.h"
@@ -23,9 +24,22 @@ const int ERROR_NAME_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
 const int ERROR_INTERRUPTED = ERROR_CANCELLED;
 const int ERROR_CHANGED = ERROR_BUSY;
 
+namespace {
+
+// Characters in the longest path the file functions take.
+constexpr std::size_t LONG_PATH = 32768;
+
+// The attributes a user sets with attrib, which a converted file keeps.
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+}  // namespace
+
 struct Search {
     HANDLE hFind;
-    HANDLE hFolder;  // the searched folder, held so that it cannot be renamed
+    HANDLE hFolder;              // the searched folder, held so that it cannot be renamed
+    wchar_t sFolder[LONG_PATH];  // "\\?\" and its full path, ending in "\"
+    std::size_t nFolder;
 };
 
 namespace {
@@ -47,6 +61,10 @@ BOOL WINAPI OnControl(DWORD dwEvent)
     return TRUE;
 }
 
+wchar_t sOutputPath[LONG_PATH];  // the output stream's file
+DWORD dwOutputAttributes;        // the attributes it takes once whole
+bool bOutputWhole;               // written and forced to storage
+
 // Saves the thread's last error as that of the failing operation.
 bool Fail()
 {
@@ -59,16 +77,61 @@ HANDLE HandleOf(const Stream *pStream)
     return reinterpret_cast<HANDLE>(pStream->iFile);
 }
 
-// The size and last write time of an open file.
-bool Stamp(HANDLE hFile, std::int64_t *pSize, std::int64_t *pTime)
+// The size and last write time of an open file, and its attributes.
+bool Stamp(HANDLE hFile, std::int64_t *pSize, std::int64_t *pTime, DWORD *pAttributes = nullptr)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(hFile, &info))
         return false;
+    if (pAttributes != nullptr)
+        *pAttributes = info.dwFileAttributes;
     *pSize = static_cast<std::int64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     *pTime = static_cast<std::int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
              info.ftLastWriteTime.dwLowDateTime;
     return true;
+}
+
+// Makes pSearch->sFolder the folder that the first nPrefix bytes of
+// sWildcard name ("." for none) as a path that the file functions take as it
+// is: "\\?\" and its full path, ending in "\".  False, error saved, when
+// it cannot be had.
+bool SetFolder(Search *pSearch, const char *sWildcard, std::size_t nPrefix)
+{
+    static wchar_t sPrefix[LONG_PATH], sFull[LONG_PATH];
+    const int nWide = nPrefix == 0
+                          ? 0
+                          : MultiByteToWideChar(CP_ACP, 0, sWildcard, static_cast<int>(nPrefix),
+                                                sPrefix, static_cast<int>(LONG_PATH - 1));
+    if (nPrefix > 0 && nWide == 0)
+        return Fail();
+    sPrefix[nWide] = L'\0';
+    const DWORD nFull = GetFullPathNameW(nWide == 0 ? L".\\" : sPrefix, LONG_PATH, sFull, nullptr);
+    if (nFull == 0 || nFull >= LONG_PATH - 8)
+        return Fail();
+    // Already "\\?\" or "\\.\"; a share "\\server\share" becomes "\\?\UNC\server\share".
+    const bool bDevice =
+        sFull[0] == L'\\' && sFull[1] == L'\\' && (sFull[2] == L'?' || sFull[2] == L'.');
+    const bool bShare = !bDevice && sFull[0] == L'\\' && sFull[1] == L'\\';
+    std::wcscpy(pSearch->sFolder, bDevice ? L"" : bShare ? L"\\\\?\\UNC" : L"\\\\?\\");
+    std::wcscat(pSearch->sFolder, sFull + (bShare ? 1 : 0));
+    pSearch->nFolder = std::wcslen(pSearch->sFolder);
+    if (pSearch->sFolder[pSearch->nFolder - 1] != L'\\') {
+        pSearch->sFolder[pSearch->nFolder++] = L'\\';
+        pSearch->sFolder[pSearch->nFolder] = L'\0';
+    }
+    return true;
+}
+
+// sName's entry in the searched folder as a path that the file functions
+// take as it is: a name that ends in a blank or a dot keeps it, and so is
+// never taken for another file's.  Null, error saved, when it cannot be made.
+const wchar_t *InFolder(const Search *pSearch, const char *sName, wchar_t *sPath)
+{
+    std::memcpy(sPath, pSearch->sFolder, pSearch->nFolder * sizeof *sPath);
+    const int nWide = MultiByteToWideChar(CP_ACP, 0, sName + DirectoryPrefixLength(sName), -1,
+                                          sPath + pSearch->nFolder,
+                                          static_cast<int>(LONG_PATH - pSearch->nFolder));
+    return nWide != 0 ? sPath : (Fail(), nullptr);
 }
 
 // Copies a search result into *pEntry unless morvane leaves it alone:
@@ -217,18 +280,16 @@ std::size_t DirectoryPrefixLength(const char *sWildcard)
 
 Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
 {
+    gSearch.hFind = gSearch.hFolder = INVALID_HANDLE_VALUE;
+    if (!SetFolder(&gSearch, sWildcard, DirectoryPrefixLength(sWildcard)))
+        return nullptr;
     // While a handle without FILE_SHARE_DELETE is open on the folder, no
     // program can rename, delete or replace it, so the names composed from
     // the wildcard keep naming the folder that was searched.  A folder that
     // cannot be held this way is still searched.
-    char sFolder[MAX_PATH] = ".";
-    const std::size_t nPrefix = DirectoryPrefixLength(sWildcard);
-    if (nPrefix > 0 && nPrefix < sizeof sFolder) {
-        std::memcpy(sFolder, sWildcard, nPrefix);
-        sFolder[nPrefix] = '\0';
-    }
-    gSearch.hFolder = CreateFileA(sFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    gSearch.hFolder =
+        CreateFileW(gSearch.sFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     WIN32_FIND_DATAA data;
     gSearch.hFind = FindFirstFileA(sWildcard, &data);
     if (gSearch.hFind != INVALID_HANDLE_VALUE &&
@@ -256,14 +317,18 @@ void FindClose(Search *pSearch)
     pSearch->hFind = pSearch->hFolder = INVALID_HANDLE_VALUE;
 }
 
-bool RenameNoReplace(const Search *, const char *sFrom, const char *sTo)
+bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 {
-    return MoveFileA(sFrom, sTo) || Fail();
+    static wchar_t sFromPath[LONG_PATH], sToPath[LONG_PATH];
+    return (InFolder(pSearch, sFrom, sFromPath) && InFolder(pSearch, sTo, sToPath) &&
+            MoveFileW(sFromPath, sToPath)) ||
+           Fail();
 }
 
-bool Delete(const Search *, const char *sName)
+bool Delete(const Search *pSearch, const char *sName)
 {
-    return DeleteFileA(sName) || Fail();
+    static wchar_t sPath[LONG_PATH];
+    return (InFolder(pSearch, sName, sPath) && DeleteFileW(sPath)) || Fail();
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -293,21 +358,26 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
     return true;
 }
 
-Stream *OpenInput(const Search *, const char *sName)
+Stream *OpenInput(const Search *pSearch, const char *sName)
 {
+    static wchar_t sPath[LONG_PATH];
     HANDLE hFile =
-        CreateFileA(sName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        InFolder(pSearch, sName, sPath)
+            ? CreateFileW(sPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+            : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();
         return nullptr;
     }
     Stream *pInput = StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
-    if (!Stamp(hFile, &pInput->lOpenSize, &pInput->lOpenTime)) {
+    DWORD dwAttributes;
+    if (!Stamp(hFile, &pInput->lOpenSize, &pInput->lOpenTime, &dwAttributes)) {
         Fail();
         CloseHandle(hFile);
         return nullptr;
     }
+    pInput->uMode = dwAttributes & KEPT_ATTRIBUTES;
     return pInput;
 }
 
@@ -327,12 +397,19 @@ void CloseInput(Stream *pInput)
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const Search *, const char *sName, const Stream *)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
 {
     // Never emptied: whatever appeared under the name since the rename is
-    // another program's file.
-    HANDLE hFile = CreateFileA(sName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // another program's file.  Hidden and system from the start; read-only
+    // only once it is written (CloseOutput).
+    bOutputWhole = false;
+    dwOutputAttributes = pModel->uMode;
+    const DWORD dwCreate = dwOutputAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    HANDLE hFile =
+        InFolder(pSearch, sName, sOutputPath)
+            ? CreateFileW(sOutputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_NEW, dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
+            : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();
         return nullptr;
@@ -348,12 +425,20 @@ bool SyncOutput(Stream *pOutput, const Search *)
         pOutput->bFailed = true;
         return Fail();
     }
+    bOutputWhole = true;
     return true;
 }
 
 bool CloseOutput(Stream *pOutput)
 {
-    return CloseHandle(HandleOf(pOutput)) || Fail();
+    if (!CloseHandle(HandleOf(pOutput)))
+        return Fail();
+    // As on POSIX, where a refused chmod is not a failed conversion, a file
+    // that cannot take its attributes is still whole.
+    if (bOutputWhole)
+        SetFileAttributesW(sOutputPath,
+                           dwOutputAttributes != 0 ? dwOutputAttributes : FILE_ATTRIBUTE_NORMAL);
+    return true;
 }
 
 }  // namespace morvane::platform
