@@ -40,6 +40,13 @@ blocked() {
     tail -c +$((65537 - room)) <&4 && exec 4<&- && wait $pid
 }
 
+# Runs the words on a terminal that script makes; prints what the terminal
+# got (both streams), its CR LF line ends as LF.
+terminal() {
+    script -qec "$(for word; do quote "$word" && printf ' '; done)" /dev/null >../tty
+    set -- $? && tr -d '\r' <../tty && return $1
+}
+
 # The system calls of ../trace from the first line that matches the regular
 # expression $1 to the next that matches $2, each as NAME:N for the Nth call
 # of NAME in the whole run (what strace's when= counts).
