@@ -1,13 +1,18 @@
 #include "console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace morvane::platform {
 
-std::size_t EscapeControls(const char *sText, std::size_t nText, char *sShown,
-                           std::size_t nCapacity)
+const char *FormatForTerminal(const char *sFormat, std::va_list args, std::size_t *pLength)
 {
+    // Large enough for the longest argument a command line can hold.
+    static char sText[1 << 17];
+    static char sShown[1 << 17];
+    const std::size_t nText = static_cast<std::size_t>(
+        std::clamp<int>(std::vsnprintf(sText, sizeof sText, sFormat, args), 0, sizeof sText - 1));
     std::size_t nShown = 0;
     for (std::size_t i = 0; i < nText; ++i) {
         const auto c = static_cast<unsigned char>(sText[i]);
@@ -18,12 +23,13 @@ std::size_t EscapeControls(const char *sText, std::size_t nText, char *sShown,
         else if (bControl)
             std::snprintf(sEscape, sizeof sEscape, "\\%03o", c);
         const std::size_t nEscape = bControl ? std::strlen(sEscape) : 1;
-        if (nShown + nEscape > nCapacity)
+        if (nShown + nEscape > sizeof sShown)
             break;
         std::memcpy(sShown + nShown, sEscape, nEscape);
         nShown += nEscape;
     }
-    return nShown;
+    *pLength = nShown;
+    return sShown;
 }
 
 }  // namespace morvane::platform

@@ -1,16 +1,18 @@
 // Console text that both platform files show the same way.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 
 namespace morvane::platform {
 
-// Copies the nText bytes at sText to sShown, which holds nCapacity bytes,
-// with each control byte (below 0x20, and 0x7F) written as a C escape: \n,
-// \r, \t, or three octal digits (\033); a line feed that ends the text stays
-// as it is.  Stops short rather than overrun sShown or cut an escape in two.
-// Returns the number of bytes written; sShown is not terminated.
-[[nodiscard]] std::size_t EscapeControls(const char *sText, std::size_t nText, char *sShown,
-                                         std::size_t nCapacity);
+// Formats as std::vsnprintf does, for a terminal: each control byte of the
+// text (below 0x20, and 0x7F) but the line feed that ends it is written as
+// a C escape (\n, \r, \t, or three octal digits: \033), so that no name can
+// move the cursor or start a line of its own.  Returns the text, which
+// stays in a static buffer until the next call, and its length in *pLength;
+// an overlong text is cut short, never an escape in two.
+[[nodiscard]] const char *FormatForTerminal(const char *sFormat, std::va_list args,
+                                            std::size_t *pLength);
 
 }  // namespace morvane::platform

@@ -165,14 +165,9 @@ void Print(std::FILE *pStream, const char *sFormat, ...)
         va_end(args);
         return;
     }
-    // Large enough for the longest argument Linux passes (128 KiB).
-    static char sText[1 << 17];
-    static char sShown[1 << 17];
-    const int nText = std::vsnprintf(sText, sizeof sText, sFormat, args);
+    std::size_t nShown;
+    const char *sShown = FormatForTerminal(sFormat, args, &nShown);
     va_end(args);
-    const std::size_t nShown =
-        EscapeControls(sText, static_cast<std::size_t>(std::clamp<int>(nText, 0, sizeof sText - 1)),
-                       sShown, sizeof sShown);
     std::fwrite(sShown, 1, nShown, pStream);
 }
 

@@ -190,15 +190,10 @@ void Print(std::FILE *pStream, const char *sFormat, ...)
         va_end(args);
         return;
     }
-    // Large enough for the longest argument a command line can hold, in UTF-8.
-    static char sText[1 << 17];
-    static char sShown[1 << 17];
     static wchar_t sWide[1 << 17];
-    const int nText = std::vsnprintf(sText, sizeof sText, sFormat, args);
+    std::size_t nShown;
+    const char *sShown = FormatForTerminal(sFormat, args, &nShown);
     va_end(args);
-    const std::size_t nShown =
-        EscapeControls(sText, static_cast<std::size_t>(std::clamp<int>(nText, 0, sizeof sText - 1)),
-                       sShown, sizeof sShown);
     const int nWide = MultiByteToWideChar(CP_UTF8, 0, sShown, static_cast<int>(nShown), sWide,
                                           static_cast<int>(sizeof sWide / sizeof *sWide));
     DWORD nWritten;
