@@ -21,8 +21,8 @@ struct Stream {
     std::intptr_t iFile;  // file descriptor or handle
     bool bEnd;
     bool bFailed;
-    std::uint32_t uMode;   // the input's mode, owner and group: a model for
-    std::uint32_t uOwner;  // the output where the platform has them
+    std::uint32_t uMode;   // the input's mode (attributes on Windows), owner and
+    std::uint32_t uOwner;  // group: a model for the output where the platform has them
     std::uint32_t uGroup;
     std::int64_t lOpenSize;  // input: its file's size and modification time
     std::int64_t lOpenTime;  // when it was opened
