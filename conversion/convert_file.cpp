@@ -59,7 +59,12 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     }
     platform::Stream *pInput = platform::OpenInput(pSearch, sBackupName);
     if (pInput == nullptr) {
-        ReportFailure("Open of input file failed", platform::LastError(), sBackupName);
+        // What took the name after the listing (a pipe, a folder) is not
+        // ours to convert or keep as a backup: it goes back as it was.
+        const int iError = platform::LastError();
+        if (iError == platform::ERROR_NOT_A_FILE)
+            static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
+        ReportFailure("Open of input file failed", iError, sBackupName);
         return false;
     }
     platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);

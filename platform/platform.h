@@ -37,6 +37,10 @@ extern const int ERROR_INTERRUPTED;
 // Error number of a file that changed while morvane was converting it.
 extern const int ERROR_CHANGED;
 
+// Error number of an entry that is not a regular file (a folder, a link, a
+// pipe) where a file was expected.
+extern const int ERROR_NOT_A_FILE;
+
 // Makes the process fit for a console tool; call once, first.  From then
 // on a file-size limit makes a write fail instead of ending the process,
 // and an interrupt (Ctrl-C, a closed terminal or console, a polite kill;
@@ -104,7 +108,9 @@ void FindClose(Search *pSearch);
 // Deletes the file sName.
 [[nodiscard]] bool Delete(const Search *pSearch, const char *sName);
 
-// Opens the existing file sName for binary reading; null on failure.  At most
+// Opens the existing regular file sName for binary reading; null on failure,
+// with ERROR_NOT_A_FILE when sName is something else.  From then on the
+// file is watched for writes by other programs (InputUnchanged).  At most
 // one input stream is open at a time.
 [[nodiscard]] Stream *OpenInput(const Search *pSearch, const char *sName);
 
@@ -115,9 +121,11 @@ void FindClose(Search *pSearch);
 [[nodiscard]] bool AtEnd(const Stream *pInput);
 [[nodiscard]] bool ReadFailed(const Stream *pInput);
 
-// True when the input's file still has the size and modification time it
-// had when it was opened; false, with ERROR_CHANGED or the error of looking
-// saved, when another program has written to it since or it cannot be told.
+// True when no other program has had the input's file open for writing
+// since before it was opened (where the system can tell: Linux's leases),
+// and it still has the size and modification time it had then; false, with
+// ERROR_CHANGED or the error of looking saved, when another program has
+// written to it or may have, or it cannot be told.
 [[nodiscard]] bool InputUnchanged(const Stream *pInput);
 
 // Closes an input stream.  Leaves LastError() as it was.
@@ -131,12 +139,17 @@ void CloseInput(Stream *pInput);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.
+// Before each block reaches the file, the file is checked to be still under
+// its name, as long as what was written, and written by no other program
+// (where the system can tell); otherwise writing fails with ERROR_CHANGED,
+// and the file is left as the other program made it.
 [[nodiscard]] std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize);
 
 // Writes what is buffered and forces the file's data, and its entry in the
-// searched folder, to stable storage.  A filesystem that cannot force a
-// folder at all is taken at its word; any other failure to force it fails.
-// False, error number saved, when any of it fails.
+// searched folder, to stable storage, then checks the file once more as
+// Write does.  A filesystem that cannot force a folder at all is taken at
+// its word; any other failure to force it fails.  False, error number
+// saved, when any of it fails.
 [[nodiscard]] bool SyncOutput(Stream *pOutput, const Search *pSearch);
 
 // Closes an output stream, dropping anything SyncOutput has not written.

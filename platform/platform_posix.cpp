@@ -24,6 +24,7 @@ namespace morvane::platform {
 const int ERROR_NAME_TOO_LONG = ENAMETOOLONG;
 const int ERROR_INTERRUPTED = EINTR;
 const int ERROR_CHANGED = EBUSY;
+const int ERROR_NOT_A_FILE = -1;
 
 namespace {
 
@@ -34,6 +35,44 @@ bool bTerminalOut, bTerminalError;
 extern "C" void OnInterrupt(int iSignal)
 {
     iInterrupt = iSignal;
+}
+
+// The streams whose file morvane holds a lease on (-1: none), and whether
+// another program has opened it since.  A lease is broken by another
+// program's open or truncate of the file, never by morvane's own calls.
+volatile std::sig_atomic_t iLeasedInput = -1, iLeasedOutput = -1;
+volatile std::sig_atomic_t bInputDisturbed, bOutputDisturbed;
+
+// The other program waits in its open until the lease is given up: give
+// it up at once, and remember that the file can no longer be vouched for.
+// Checking both files copes with two breaks that come as one signal.
+extern "C" void OnLeaseBreak(int)
+{
+    const int iSaved = errno;
+    if (iLeasedInput >= 0 && fcntl(iLeasedInput, F_GETLEASE) != F_RDLCK) {
+        bInputDisturbed = 1;
+        fcntl(iLeasedInput, F_SETLEASE, F_UNLCK);
+        iLeasedInput = -1;
+    }
+    if (iLeasedOutput >= 0 && fcntl(iLeasedOutput, F_GETLEASE) != F_WRLCK) {
+        bOutputDisturbed = 1;
+        fcntl(iLeasedOutput, F_SETLEASE, F_UNLCK);
+        iLeasedOutput = -1;
+    }
+    errno = iSaved;
+}
+
+// Takes a lease of iType on iFile: true when held.  A lease that cannot be
+// had because another program has the file open already (for writing, for
+// a read lease) marks the file disturbed; one that the system or the
+// filesystem does not give leaves only the size-and-time checks.
+bool TakeLease(int iFile, int iType, volatile std::sig_atomic_t *pDisturbed)
+{
+    *pDisturbed = 0;
+    if (fcntl(iFile, F_SETLEASE, iType) == 0)
+        return true;
+    *pDisturbed = errno == EAGAIN;
+    return false;
 }
 
 // Saves errno as the error of the operation that is failing; returns false.
@@ -96,6 +135,15 @@ std::int64_t ModificationTime(const struct stat &info)
     return info.st_mtim.tv_sec * std::int64_t{1000000000} + info.st_mtim.tv_nsec;
 }
 
+// The output's file as it was created, for OutputIntact.
+struct {
+    int iDirectory;
+    const char *sName;
+    dev_t iDevice;
+    ino_t iInode;
+    std::int64_t lTime;  // its modification time after morvane's last write
+} gWatch;
+
 // Where Linux keeps a file's access ACL.
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
 
@@ -135,6 +183,9 @@ void StartProcess()
         if (sigaction(iSignal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(iSignal, &action, nullptr);
     }
+    // Leases announce their breaks with SIGIO, which would otherwise end us.
+    action.sa_handler = OnLeaseBreak;
+    sigaction(SIGIO, &action, nullptr);
     bTerminalOut = isatty(STDOUT_FILENO) == 1;
     bTerminalError = isatty(STDERR_FILENO) == 1;
 }
@@ -184,6 +235,8 @@ int LastError()
 
 const char *DescribeError(int iError)
 {
+    if (iError == ERROR_NOT_A_FILE)
+        return "Not a regular file";
     return std::strerror(iError);
 }
 
@@ -203,9 +256,11 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     *pSearch = Search{OpenDirectory(sWildcard, nPrefix), nullptr, 0, 0, nullptr};
     if (pSearch->iDirectory < 0)
         return nullptr;
-    // A name given exactly means that file, even when it holds [, * or ?.
+    // A file named exactly means that file, even when it holds [, * or ?; a
+    // link, pipe or folder of that name does not hide the pattern's matches.
     struct stat info;
-    if (fstatat(pSearch->iDirectory, sPattern, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(pSearch->iDirectory, sPattern, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
         pSearch->sExact = sPattern;
     } else {
         sFilterPattern = sPattern;
@@ -270,7 +325,18 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     if (errno != EINVAL && errno != ENOSYS)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
+    // The old name goes only while it still names the linked file: a program
+    // that saved a new file under it meanwhile keeps that file, and both
+    // names stay as they are.
     if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0) {
+        struct stat linked, original;
+        if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+            fstatat(iDirectory, sFrom, &original, AT_SYMLINK_NOFOLLOW) != 0)
+            return Fail();
+        if (linked.st_dev != original.st_dev || linked.st_ino != original.st_ino) {
+            iLastError = ERROR_CHANGED;
+            return false;
+        }
         if (unlinkat(iDirectory, sFrom, 0) == 0)
             return true;
         Fail();
@@ -318,6 +384,10 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
         pData += nWritten;
         nSize -= static_cast<std::size_t>(nWritten);
     }
+    // Without a lease, another program's write shows only as a later time.
+    struct stat info;
+    if (iLeasedOutput < 0 && fstat(static_cast<int>(iFile), &info) == 0)
+        gWatch.lTime = ModificationTime(info);
     return true;
 }
 
@@ -331,10 +401,21 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         Fail();
         if (iFile >= 0)
             close(iFile);
+        else if (iLastError == ELOOP || iLastError == ENXIO)  // a link, a socket
+            iLastError = ERROR_NOT_A_FILE;
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(iFile);
+        iLastError = ERROR_NOT_A_FILE;
         return nullptr;
     }
     if (info.st_size > static_cast<off_t>(INPUT_BUFFER_SIZE))
         posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // A read lease is refused while any program has the file open for
+    // writing, and broken when one opens it so: either way it has a writer.
+    if (TakeLease(iFile, F_RDLCK, &bInputDisturbed))
+        iLeasedInput = iFile;
     Stream *pInput = StartStream(&gInput, iFile);
     pInput->uMode = info.st_mode;
     pInput->uOwner = info.st_uid;
@@ -346,6 +427,10 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
 
 bool InputUnchanged(const Stream *pInput)
 {
+    if (bInputDisturbed) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
     struct stat info;
     if (fstat(static_cast<int>(pInput->iFile), &info) != 0)
         return Fail();
@@ -357,6 +442,7 @@ bool InputUnchanged(const Stream *pInput)
 
 void CloseInput(Stream *pInput)
 {
+    iLeasedInput = -1;
     close(static_cast<int>(pInput->iFile));
 }
 
@@ -364,20 +450,28 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
 {
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
-    const int iFile = openat(pSearch->iDirectory, EntryName(sName),
+    gWatch.iDirectory = pSearch->iDirectory;
+    gWatch.sName = EntryName(sName);
+    const int iFile = openat(gWatch.iDirectory, gWatch.sName,
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (iFile < 0) {
+    struct stat info;
+    if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
+        if (iFile >= 0)
+            close(iFile);
         return nullptr;
     }
+    if (TakeLease(iFile, F_WRLCK, &bOutputDisturbed))
+        iLeasedOutput = iFile;
+    gWatch.iDevice = info.st_dev;
+    gWatch.iInode = info.st_ino;
+    gWatch.lTime = ModificationTime(info);
     // The owner bits alone are safe whoever ends up owning the file.  Group
     // and other bits, and the access ACL that can grant more than the bits
     // show, only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
-    struct stat info;
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
-                            fchown(iFile, -1, pModel->uGroup) == 0 ||
-                            (fstat(iFile, &info) == 0 && info.st_gid == pModel->uGroup);
+                            fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
     const bool bAccessKept = bGroupKept && CopyAccessAcl(static_cast<int>(pModel->iFile), iFile);
     if (!bAccessKept)
         fremovexattr(iFile, ACCESS_ACL);
@@ -395,12 +489,41 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
     }
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
-    return fsync(pSearch->iDirectory) == 0 || errno == EINVAL || errno == EROFS ||
-           errno == ENOTSUP || Fail();
+    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+        return Fail();
+    if (!OutputIntact(pOutput)) {
+        pOutput->bFailed = true;
+        return false;
+    }
+    return true;
+}
+
+bool OutputIntact(const Stream *pOutput)
+{
+    if (bOutputDisturbed) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    // Under a lease only a rename can have come to a file still empty, and
+    // the check before the backup is deleted sees that.
+    if (pOutput->lWritten == 0 && iLeasedOutput >= 0)
+        return true;
+    struct stat info;
+    const bool bGone = fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
+    if (bGone && errno != ENOENT)
+        return Fail();
+    if (bGone || info.st_dev != gWatch.iDevice || info.st_ino != gWatch.iInode ||
+        info.st_size != pOutput->lWritten ||
+        (iLeasedOutput < 0 && ModificationTime(info) != gWatch.lTime)) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    return true;
 }
 
 bool CloseOutput(Stream *pOutput)
 {
+    iLeasedOutput = -1;
     return close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
 }
 

@@ -23,6 +23,7 @@ namespace morvane::platform {
 const int ERROR_NAME_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
 const int ERROR_INTERRUPTED = ERROR_CANCELLED;
 const int ERROR_CHANGED = ERROR_BUSY;
+const int ERROR_NOT_A_FILE = 0x20000001;  // the customer bit: no system error has it
 
 namespace {
 
@@ -248,6 +249,8 @@ const char *DescribeError(int iError)
     case ERROR_WRITE_FAULT:
     case ERROR_IO_DEVICE:
         return "Input/output error";
+    case ERROR_NOT_A_FILE:
+        return "Not a regular file";
     }
     static char sText[256];
     DWORD nText =
@@ -356,13 +359,18 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
 Stream *OpenInput(const Search *pSearch, const char *sName)
 {
     static wchar_t sPath[LONG_PATH];
-    HANDLE hFile =
-        InFolder(pSearch, sName, sPath)
-            ? CreateFileW(sPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
-            : INVALID_HANDLE_VALUE;
+    // No other program may write the backup while it is read: one that has
+    // it open for writing already makes this open fail.
+    HANDLE hFile = InFolder(pSearch, sName, sPath)
+                       ? CreateFileW(sPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                       : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();
+        const DWORD dwAttributes = GetFileAttributesW(sPath);
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
+            (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+            dwLastError = ERROR_NOT_A_FILE;
         return nullptr;
     }
     Stream *pInput = StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
@@ -395,21 +403,28 @@ void CloseInput(Stream *pInput)
 Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
 {
     // Never emptied: whatever appeared under the name since the rename is
-    // another program's file.  Hidden and system from the start; read-only
+    // another program's file.  No other program may write, rename or delete
+    // it while it is written.  Hidden and system from the start; read-only
     // only once it is written (CloseOutput).
     bOutputWhole = false;
     dwOutputAttributes = pModel->uMode;
     const DWORD dwCreate = dwOutputAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     HANDLE hFile =
         InFolder(pSearch, sName, sOutputPath)
-            ? CreateFileW(sOutputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_NEW, dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
+            ? CreateFileW(sOutputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
             : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();
         return nullptr;
     }
     return StartStream(&gOutput, reinterpret_cast<std::intptr_t>(hFile));
+}
+
+bool OutputIntact(const Stream *)
+{
+    // Shared for reading only, and not for delete: nothing else can touch it.
+    return true;
 }
 
 bool SyncOutput(Stream *pOutput, const Search *)

@@ -12,23 +12,27 @@ alignas(4096) unsigned char aOutputBuffer[OUTPUT_BUFFER_SIZE];
 
 }  // namespace
 
-Stream gInput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
-Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
+Stream gInput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
+Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
 
 Stream *StartStream(Stream *pStream, std::intptr_t iFile)
 {
     pStream->iFile = iFile;
     pStream->bEnd = pStream->bFailed = false;
     pStream->nStart = pStream->nEnd = 0;
+    pStream->lWritten = 0;
     return pStream;
 }
 
 bool FlushOutput(Stream *pOutput)
 {
-    if (pOutput->bFailed || !WriteAll(pOutput->iFile, pOutput->pBuffer, pOutput->nEnd)) {
+    // Each block goes only to a file that is still just what morvane made it.
+    if (pOutput->bFailed || !OutputIntact(pOutput) ||
+        !WriteAll(pOutput->iFile, pOutput->pBuffer, pOutput->nEnd)) {
         pOutput->bFailed = true;
         return false;
     }
+    pOutput->lWritten += static_cast<std::int64_t>(pOutput->nEnd);
     pOutput->nEnd = 0;
     return true;
 }

@@ -26,6 +26,7 @@ struct Stream {
     std::uint32_t uGroup;
     std::int64_t lOpenSize;  // input: its file's size and modification time
     std::int64_t lOpenTime;  // when it was opened
+    std::int64_t lWritten;   // output: bytes written to its file
     std::size_t nStart;      // input: first unread byte of pBuffer
     std::size_t nEnd;        // input: end of the valid bytes; output: bytes buffered
     unsigned char *pBuffer;
@@ -48,8 +49,14 @@ Stream *StartStream(Stream *pStream, std::intptr_t iFile);
 // the end of the file, -1 on failure (error saved).  Retries interruptions.
 [[nodiscard]] std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize);
 
-// Provided by the platform file.  Writes all nSize bytes, carrying on after
-// partial writes; false on failure (error saved).
+// Provided by the platform file.  True when the output's file is still
+// under its name, exactly lWritten bytes long, and written by no other
+// program; false, with ERROR_CHANGED or the error of looking saved, when
+// that cannot be vouched for.
+[[nodiscard]] bool OutputIntact(const Stream *pOutput);
+
+// Provided by the platform file.  Writes all nSize bytes of the output,
+// carrying on after partial writes; false on failure (error saved).
 [[nodiscard]] bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize);
 
 }  // namespace morvane::platform

@@ -20,12 +20,25 @@ check() { checks=$((checks + 1)) && printf %s "$1" >../check$checks && printf %b
 # call $1 (NAME:N, the Nth call of NAME) while the sh command $2 runs, in
 # which $pid is morvane's process.
 stopped() {
-    printf '%s\n' "sed /stopped/q >/dev/null; pid=\$(pgrep -P \$PPID | grep -vx \$\$)
-        $2; kill -CONT \$pid; cat >/dev/null" >../when
+    printf '%s\n' "$meanwhile
+        sed /stopped/q >/dev/null; pid=\$(pgrep -P \$PPID | grep -vx \$\$)
+        $2; kill -CONT \$pid; wait; cat >/dev/null" >../when
     call=$1 && shift 2
-    ASAN_OPTIONS=detect_leaks=0 command strace -qq -o '|exec sh ../when' \
+    ASAN_OPTIONS=detect_leaks=0 command strace --quiet=all -o '|exec sh ../when' \
         -e inject="${call%:*}":signal=STOP:when="${call#*:}" "$@"
 }
+
+# In a command of stopped: runs the sh command $1 in the background, as
+# another program would, and returns once it has ended or waits for the
+# stopped morvane to give up its lease on the file that it opens.
+meanwhile='meanwhile() {
+    sh -c "$1" & other=$! n=0
+    until [ "$(cut -d" " -f3 /proc/$other/stat 2>/dev/null || echo Z)" = Z ] ||
+        cat /proc/$other/wchan $(pgrep -P $other | sed "s|.*|/proc/&/wchan|") 2>/dev/null | grep -q break_lease; do
+        n=$((n + 1)) && [ $n -le 200 ] || { echo "meanwhile: $1 neither ended nor waited" >&2; return 1; }
+        sleep 0.05
+    done
+}'
 
 # Runs morvane (the words after $2) with its standard output in a pipe that
 # has room for its first $1 lines only: while it waits to write the next,
