@@ -1,14 +1,11 @@
 # Read by cpack before it makes each package.
 
-# Every time stamp in a package is the commit's, unless SOURCE_DATE_EPOCH
-# is set already, so that the same commit packaged anywhere, at any time,
+# Every time stamp in a package is the source's, unless SOURCE_DATE_EPOCH
+# is set already, so that the same source packaged anywhere, at any time,
 # gives the same package to the bit.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${CPACK_MORVANE_SOURCE_DIR}"
-    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
-  if(NOT failed)
-    set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/source-date-epoch.cmake)
+  set(ENV{SOURCE_DATE_EPOCH} "${MORVANE_SOURCE_DATE}")
 endif()
 
 # dpkg-shlibdeps knows this machine's libraries only: a cross-built .deb

@@ -43,8 +43,9 @@ extern const int ERROR_NOT_A_FILE;
 
 // Makes the process fit for a console tool; call once, first.  From then
 // on a file-size limit makes a write fail instead of ending the process,
-// and an interrupt (Ctrl-C, a closed terminal or console, a polite kill;
-// not one the process was started to ignore) only raises Interrupted(), so
+// and an interrupt (Ctrl-C, a closed terminal or console, a polite kill, a
+// CPU-time limit reached; not one the process was started to ignore) only
+// raises Interrupted(), so
 // that the run can be wound up in order.
 void StartProcess();
 

@@ -174,11 +174,13 @@ void StartProcess()
     // Restarted calls: an interrupt is seen between chunks and files, never
     // as a failure of whatever call it happened to arrive in.  A signal
     // ignored by whoever started us (nohup, a background job) stays ignored.
+    // A CPU-time limit warns with SIGXCPU a second before it kills: time
+    // enough to wind up as after Ctrl-C.
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (const int iSignal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int iSignal : {SIGINT, SIGTERM, SIGHUP, SIGXCPU}) {
         struct sigaction previous {};
         if (sigaction(iSignal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(iSignal, &action, nullptr);
