@@ -14,15 +14,20 @@
 
 namespace morvane::platform {
 
-// Size of an entry name and of each composed name, terminating zero included.
+// Size of each composed name, terminating zero included.
 constexpr std::size_t PATH_CAPACITY = 260;
+
+// Size of an entry's bare name, terminating zero included: every name a
+// system gives fits (255 UTF-16 units on Windows are 765 bytes of UTF-8),
+// so that one too long to compose still reaches the report.
+constexpr std::size_t NAME_CAPACITY = 1024;
 
 // Attribute bit that marks a directory in a DirectoryEntry.
 constexpr std::uint32_t ATTRIBUTE_DIRECTORY = 0x10;
 
 struct DirectoryEntry {
     std::uint32_t uAttributes;  // ATTRIBUTE_DIRECTORY or 0
-    char sName[PATH_CAPACITY];  // bare name, no directory
+    char sName[NAME_CAPACITY];  // bare name, no directory
 };
 
 struct Search;  // one running directory search
@@ -82,7 +87,8 @@ void EndIfInterrupted();
 
 // Starts a search for the entries of the prefix's directory whose names
 // match the last component of sWildcard.  Only files and directories are
-// yielded.  On success fills *pEntry with the first match and returns the
+// yielded; on Windows a wildcard matches long names only, never an entry
+// by its 8.3 short name alone.  On success fills *pEntry with the first match and returns the
 // search; returns null when nothing matches or the search cannot start.
 // One search runs at a time.
 [[nodiscard]] Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry);
@@ -95,13 +101,15 @@ void FindClose(Search *pSearch);
 
 // The file operations below act on entries that the running search pSearch
 // found, named as the messages show them: the wildcard's directory prefix,
-// then the entry's own name or its backup name.  On POSIX only the last
-// component counts: it is looked up in the directory that the search holds
-// open, so that a conversion stays in the folder that was listed whatever
-// has become of its path since (renamed, or replaced by a symbolic link).
-// On Windows the search holds its folder so that no program can rename or
-// replace it meanwhile, and the name is taken exactly as the search gave
-// it: a trailing blank or dot is not dropped.
+// then the entry's own name or its backup name.  What follows the prefix is
+// the name exactly as the search gave it, never read again from the
+// composed name (which may hold what looks like a separator or a drive).
+// On POSIX it is looked up in the directory that the search holds open, so
+// that a conversion stays in the folder that was listed whatever has become
+// of its path since (renamed, or replaced by a symbolic link).  On Windows
+// the search holds its folder so that no program can rename or replace it
+// meanwhile; a trailing blank or dot is not dropped, and a name that holds
+// a separator cannot be addressed and fails with the system's error.
 
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);

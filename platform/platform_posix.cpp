@@ -85,6 +85,7 @@ bool Fail()
 }  // namespace
 
 struct Search {
+    std::size_t nPrefix;  // of the wildcard, and so of every composed name
     int iDirectory;
     dirent **ppList;  // matches in byte order of their names
     int nList;
@@ -109,9 +110,9 @@ int CompareBytes(const dirent **ppA, const dirent **ppB)
 
 // The entry's own name within a composed name: what is looked up in the
 // searched directory.
-const char *EntryName(const char *sName)
+const char *EntryName(const Search *pSearch, const char *sName)
 {
-    return sName + DirectoryPrefixLength(sName);
+    return sName + pSearch->nPrefix;
 }
 
 // Opens the directory that the first nPrefix bytes of sWildcard name.
@@ -255,7 +256,7 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     if (*sPattern == '\0')
         return nullptr;
     Search *pSearch = &gSearch;
-    *pSearch = Search{OpenDirectory(sWildcard, nPrefix), nullptr, 0, 0, nullptr};
+    *pSearch = Search{nPrefix, OpenDirectory(sWildcard, nPrefix), nullptr, 0, 0, nullptr};
     if (pSearch->iDirectory < 0)
         return nullptr;
     // A file named exactly means that file, even when it holds [, * or ?; a
@@ -300,7 +301,7 @@ bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
         if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
             continue;
         std::size_t nName = std::strlen(sName);
-        if (nName >= PATH_CAPACITY)
+        if (nName >= NAME_CAPACITY)
             continue;
         pEntry->uAttributes = S_ISDIR(info.st_mode) ? ATTRIBUTE_DIRECTORY : 0;
         std::memcpy(pEntry->sName, sName, nName + 1);
@@ -314,14 +315,14 @@ void FindClose(Search *pSearch)
         std::free(pSearch->ppList[i]);
     std::free(pSearch->ppList);
     close(pSearch->iDirectory);
-    *pSearch = Search{-1, nullptr, 0, 0, nullptr};
+    *pSearch = Search{0, -1, nullptr, 0, 0, nullptr};
 }
 
 bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 {
     const int iDirectory = pSearch->iDirectory;
-    sFrom = EntryName(sFrom);
-    sTo = EntryName(sTo);
+    sFrom = EntryName(pSearch, sFrom);
+    sTo = EntryName(pSearch, sTo);
     if (renameat2(iDirectory, sFrom, iDirectory, sTo, RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
@@ -361,7 +362,7 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 
 bool Delete(const Search *pSearch, const char *sName)
 {
-    return unlinkat(pSearch->iDirectory, EntryName(sName), 0) == 0 || Fail();
+    return unlinkat(pSearch->iDirectory, EntryName(pSearch, sName), 0) == 0 || Fail();
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -396,7 +397,7 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
 Stream *OpenInput(const Search *pSearch, const char *sName)
 {
     // Non-blocking so that a pipe slipped in under the name cannot hang us.
-    const int iFile = openat(pSearch->iDirectory, EntryName(sName),
+    const int iFile = openat(pSearch->iDirectory, EntryName(pSearch, sName),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
@@ -453,7 +454,7 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
     gWatch.iDirectory = pSearch->iDirectory;
-    gWatch.sName = EntryName(sName);
+    gWatch.sName = EntryName(pSearch, sName);
     const int iFile = openat(gWatch.iDirectory, gWatch.sName,
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat info;

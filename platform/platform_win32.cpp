@@ -37,6 +37,8 @@ constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
 }  // namespace
 
 struct Search {
+    std::size_t nPrefix;      // of the wildcard, and so of every composed name
+    const wchar_t *sPattern;  // its last component, when it holds * or ?
     HANDLE hFind;
     HANDLE hFolder;              // the searched folder, held so that it cannot be renamed
     wchar_t sFolder[LONG_PATH];  // "\\?\" and its full path, ending in "\"
@@ -125,27 +127,65 @@ bool SetFolder(Search *pSearch, const char *sWildcard, std::size_t nPrefix)
 
 // sName's entry in the searched folder as a path that the file functions
 // take as it is: a name that ends in a blank or a dot keeps it, and so is
-// never taken for another file's.  Null, error saved, when it cannot be made.
+// never taken for another file's.  Null, error saved, when it cannot be made,
+// or when the name holds a separator (as a folder's file, under wine, can)
+// and so would address another file.
 const wchar_t *InFolder(const Search *pSearch, const char *sName, wchar_t *sPath)
 {
+    const char *sEntry = sName + pSearch->nPrefix;
+    if (std::strpbrk(sEntry, "\\/") != nullptr) {
+        SetLastError(ERROR_INVALID_NAME);
+        return Fail(), nullptr;
+    }
     std::memcpy(sPath, pSearch->sFolder, pSearch->nFolder * sizeof *sPath);
-    const int nWide = MultiByteToWideChar(CP_ACP, 0, sName + DirectoryPrefixLength(sName), -1,
-                                          sPath + pSearch->nFolder,
+    const int nWide = MultiByteToWideChar(CP_ACP, 0, sEntry, -1, sPath + pSearch->nFolder,
                                           static_cast<int>(LONG_PATH - pSearch->nFolder));
     return nWide != 0 ? sPath : (Fail(), nullptr);
 }
 
-// Copies a search result into *pEntry unless morvane leaves it alone:
-// reparse points (symbolic links, junctions) are not files to convert.
-bool Accept(const WIN32_FIND_DATAA &data, DirectoryEntry *pEntry)
+// Whether a long name matches the pattern as the system matches names: *
+// any run, ? any one character (or none at the end or before a dot), . a
+// dot (or the end), case ignored.  Only used to drop what the system's
+// search matched by the 8.3 short name alone, so it errs towards a match.
+bool MatchesLongName(const wchar_t *sPattern, const wchar_t *sName)
 {
-    const std::size_t nName = std::strlen(data.cFileName);
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || nName >= PATH_CAPACITY)
+    // bRest[j]: the rest of the pattern matches sName from j on, a row of
+    // the usual table kept from the pattern's end back to its start.
+    static bool bRest[MAX_PATH + 1], bHere[MAX_PATH + 1];
+    const std::size_t nName = std::min<std::size_t>(std::wcslen(sName), MAX_PATH);
+    for (std::size_t j = 0; j <= nName; ++j)
+        bRest[j] = j == nName;
+    for (std::size_t i = std::wcslen(sPattern); i-- > 0;) {
+        const wchar_t c = sPattern[i];
+        for (std::size_t j = nName + 1; j-- > 0;) {
+            const bool bEnd = j == nName;
+            const bool bNext = !bEnd && bRest[j + 1];
+            if (c == L'*')
+                bHere[j] = bRest[j] || (!bEnd && bHere[j + 1]);
+            else if (c == L'?')
+                bHere[j] = bNext || ((bEnd || sName[j] == L'.') && bRest[j]);
+            else if (c == L'.')
+                bHere[j] = (!bEnd && sName[j] == L'.' && bNext) || (bEnd && bRest[j]);
+            else
+                bHere[j] = bNext && CompareStringOrdinal(&sName[j], 1, &c, 1, TRUE) == CSTR_EQUAL;
+        }
+        std::memcpy(bRest, bHere, (nName + 1) * sizeof *bRest);
+    }
+    return bRest[0];
+}
+
+// Copies a search result into *pEntry unless morvane leaves it alone:
+// reparse points (symbolic links, junctions) are not files to convert, and
+// a wildcard does not take a name whose short form alone matched it.
+bool Accept(const Search *pSearch, const WIN32_FIND_DATAW &data, DirectoryEntry *pEntry)
+{
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (pSearch->sPattern != nullptr && !MatchesLongName(pSearch->sPattern, data.cFileName)))
         return false;
     pEntry->uAttributes =
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ATTRIBUTE_DIRECTORY : 0;
-    std::memcpy(pEntry->sName, data.cFileName, nName + 1);
-    return true;
+    return WideCharToMultiByte(CP_ACP, 0, data.cFileName, -1, pEntry->sName, NAME_CAPACITY, nullptr,
+                               nullptr) != 0;
 }
 
 }  // namespace
@@ -278,9 +318,18 @@ std::size_t DirectoryPrefixLength(const char *sWildcard)
 
 Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
 {
+    static wchar_t sWide[LONG_PATH];
     gSearch.hFind = gSearch.hFolder = INVALID_HANDLE_VALUE;
-    if (!SetFolder(&gSearch, sWildcard, DirectoryPrefixLength(sWildcard)))
+    gSearch.nPrefix = DirectoryPrefixLength(sWildcard);
+    if (!SetFolder(&gSearch, sWildcard, gSearch.nPrefix) ||
+        MultiByteToWideChar(CP_ACP, 0, sWildcard, -1, sWide, LONG_PATH) == 0)
         return nullptr;
+    // A name given without * or ? names its file by either of its names.
+    const wchar_t *sPattern = sWide + std::wcslen(sWide);
+    while (sPattern > sWide && sPattern[-1] != L'\\' && sPattern[-1] != L'/' &&
+           sPattern[-1] != L':')
+        --sPattern;
+    gSearch.sPattern = std::wcspbrk(sPattern, L"*?") != nullptr ? sPattern : nullptr;
     // While a handle without FILE_SHARE_DELETE is open on the folder, no
     // program can rename, delete or replace it, so the names composed from
     // the wildcard keep naming the folder that was searched.  A folder that
@@ -288,10 +337,10 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     gSearch.hFolder =
         CreateFileW(gSearch.sFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    WIN32_FIND_DATAA data;
-    gSearch.hFind = FindFirstFileA(sWildcard, &data);
+    WIN32_FIND_DATAW data;
+    gSearch.hFind = FindFirstFileW(sWide, &data);
     if (gSearch.hFind != INVALID_HANDLE_VALUE &&
-        (Accept(data, pEntry) || FindNext(&gSearch, pEntry)))
+        (Accept(&gSearch, data, pEntry) || FindNext(&gSearch, pEntry)))
         return &gSearch;
     FindClose(&gSearch);
     return nullptr;
@@ -299,9 +348,9 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
 
 bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
 {
-    WIN32_FIND_DATAA data;
-    while (FindNextFileA(pSearch->hFind, &data))
-        if (Accept(data, pEntry))
+    WIN32_FIND_DATAW data;
+    while (FindNextFileW(pSearch->hFind, &data))
+        if (Accept(pSearch, data, pEntry))
             return true;
     return false;
 }

@@ -48,16 +48,24 @@ blocked() {
     command=$2 && shift 2 && mkfifo ../p && exec 3<>../p 4<../p
     head -c $((65536 - room)) /dev/zero >&3
     env --default-signal=INT "$@" >../p & pid=$! && exec 3>&-
-    while kill -0 $pid && ! grep -qs pipe_write /proc/$pid/task/*/wchan; do sleep 0.1; done
+    n=0 && while kill -0 $pid && ! grep -qs pipe_write /proc/$pid/task/*/wchan; do
+        n=$((n + 1)) && [ $n -le 300 ] || {
+            echo "blocked: morvane did not come to wait on its output pipe within 30 s" && kill $pid
+            return 1
+        }
+        sleep 0.1
+    done
     eval "$command"
     tail -c +$((65537 - room)) <&4 && exec 4<&- && wait $pid
 }
 
 # Runs the words on a terminal that script makes; prints what the terminal
-# got (both streams), its CR LF line ends as LF.
+# got (both streams), its CR LF line ends as LF.  Under wine, the console's
+# own ESC [ sequences are dropped, a step right read as the blank it draws.
 terminal() {
     script -qec "$(for word; do quote "$word" && printf ' '; done)" /dev/null >../tty
-    set -- $? && tr -d '\r' <../tty && return $1
+    set -- $? && tr -d '\r' <../tty | { posix cat; windows sed 's/\x1b\[1C/ /g; s/\x1b\[[0-9;?]*[A-Za-z]//g'; } &&
+        return $1
 }
 
 # The system calls of ../trace from the first line that matches the regular

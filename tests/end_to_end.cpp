@@ -73,16 +73,24 @@ TEST_P(EndToEnd, Runs)
     if (bNative && !RunsDirectly())
         GTEST_SKIP() << "needs binfmt_misc to run this emulated build directly "
                         "(scripts/test registers qemu there as root)";
+    // No case may hang the suite: each has a bound, a small multiple of its
+    // usual time ("timeout=SECONDS" on its line for the few slow ones).
+    int nSeconds = 30;
+    if (const std::size_t nTag = c.sLine.find(" timeout="); nTag != std::string::npos)
+        nSeconds = std::stoi(c.sLine.substr(nTag + 9));
     std::ofstream(root / "case") << ". " MORVANE_CASES "/../case.sh\n" << c.sBody << "finish\n";
     const std::string sRunner = RunsDirectly() && MORVANE_EMULATED ? "" : MORVANE_RUNNER " ";
     const std::string sCommand = "cd " + (root / "work").string() +
                                  " && PLATFORM=" MORVANE_PLATFORM " MORVANE='" + sRunner +
-                                 MORVANE_BINARY "' WINEDEBUG=-all sh ../case >../log 2>&1";
+                                 MORVANE_BINARY "' WINEDEBUG=-all timeout -k 5 " +
+                                 std::to_string(nSeconds) + " sh ../case >../log 2>&1";
     const int iStatus = std::system(sCommand.c_str());
     std::ifstream log(root / "log");
     const std::string sLog(std::istreambuf_iterator<char>(log), {});
     if (WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 77)  // the case's "need" failed
         GTEST_SKIP() << sLog;
+    if (WIFEXITED(iStatus) && (WEXITSTATUS(iStatus) == 124 || WEXITSTATUS(iStatus) == 137))
+        FAIL() << "ran over its " << nSeconds << " seconds\n" << sLog;
     EXPECT_EQ(iStatus, 0) << sLog;
 }
 
