@@ -1,6 +1,8 @@
-// POSIX (Linux) implementation of the platform interface.
+// POSIX implementation of the platform interface: what every POSIX system
+// shares.  What each does its own way is behind posix_system.h.
 #include "console.h"
 #include "platform.h"
+#include "posix_system.h"
 #include "stream.h"
 
 #include <algorithm>
@@ -8,7 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdarg>
-#include <cstdio>  // renameat2
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,7 +18,6 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace morvane::platform {
@@ -37,43 +38,9 @@ extern "C" void OnInterrupt(int iSignal)
     iInterrupt = iSignal;
 }
 
-// The streams whose file morvane holds a lease on (-1: none), and whether
-// another program has opened it since.  A lease is broken by another
-// program's open or truncate of the file, never by morvane's own calls.
-volatile std::sig_atomic_t iLeasedInput = -1, iLeasedOutput = -1;
-volatile std::sig_atomic_t bInputDisturbed, bOutputDisturbed;
-
-// The other program waits in its open until the lease is given up: give
-// it up at once, and remember that the file can no longer be vouched for.
-// Checking both files copes with two breaks that come as one signal.
-extern "C" void OnLeaseBreak(int)
-{
-    const int iSaved = errno;
-    if (iLeasedInput >= 0 && fcntl(iLeasedInput, F_GETLEASE) != F_RDLCK) {
-        bInputDisturbed = 1;
-        fcntl(iLeasedInput, F_SETLEASE, F_UNLCK);
-        iLeasedInput = -1;
-    }
-    if (iLeasedOutput >= 0 && fcntl(iLeasedOutput, F_GETLEASE) != F_WRLCK) {
-        bOutputDisturbed = 1;
-        fcntl(iLeasedOutput, F_SETLEASE, F_UNLCK);
-        iLeasedOutput = -1;
-    }
-    errno = iSaved;
-}
-
-// Takes a lease of iType on iFile: true when held.  A lease that cannot be
-// had because another program has the file open already (for writing, for
-// a read lease) marks the file disturbed; one that the system or the
-// filesystem does not give leaves only the size-and-time checks.
-bool TakeLease(int iFile, int iType, volatile std::sig_atomic_t *pDisturbed)
-{
-    *pDisturbed = 0;
-    if (fcntl(iFile, F_SETLEASE, iType) == 0)
-        return true;
-    *pDisturbed = errno == EAGAIN;
-    return false;
-}
+// Whether the system watches the input and the output for other programs'
+// opens, and whether one had the file open already when they were opened.
+bool bInputWatched, bOutputWatched, bInputBusy, bOutputBusy;
 
 // Saves errno as the error of the operation that is failing; returns false.
 bool Fail()
@@ -87,25 +54,71 @@ bool Fail()
 struct Search {
     std::size_t nPrefix;  // of the wildcard, and so of every composed name
     int iDirectory;
-    dirent **ppList;  // matches in byte order of their names
-    int nList;
-    int iNext;
+    char *pNames;   // the matching names, each ending in its zero
+    char **ppList;  // the same in byte order
+    std::size_t nList;
+    std::size_t iNext;
     const char *sExact;  // set when an entry has the pattern's exact name
 };
 
 namespace {
 
 Search gSearch;
-const char *sFilterPattern;
 
-int MatchesPattern(const dirent *pEntry)
+// Lists the entries of the search's folder whose names match sPattern, in
+// byte order, reading the folder through the search's own descriptor.
+// False, errno set, when the folder cannot be read to its end.
+bool ListMatches(Search *pSearch, const char *sPattern)
 {
-    return fnmatch(sFilterPattern, pEntry->d_name, 0) == 0;
-}
-
-int CompareBytes(const dirent **ppA, const dirent **ppB)
-{
-    return std::strcmp((*ppA)->d_name, (*ppB)->d_name);
+    const int iCopy = fcntl(pSearch->iDirectory, F_DUPFD_CLOEXEC, 0);
+    DIR *pFolder = iCopy < 0 ? nullptr : fdopendir(iCopy);
+    if (pFolder == nullptr) {
+        if (iCopy >= 0)
+            close(iCopy);
+        return false;
+    }
+    std::size_t nBytes = 0, nCapacity = 0;
+    bool bWhole = true;
+    for (;;) {
+        errno = 0;
+        const dirent *pEntry = readdir(pFolder);
+        if (pEntry == nullptr) {
+            bWhole = errno == 0;
+            break;
+        }
+        if (fnmatch(sPattern, pEntry->d_name, 0) != 0)
+            continue;
+        const std::size_t nName = std::strlen(pEntry->d_name) + 1;
+        if (nBytes + nName > nCapacity) {
+            nCapacity = std::max(2 * nCapacity, nBytes + nName + 4096);
+            char *pMore = static_cast<char *>(std::realloc(pSearch->pNames, nCapacity));
+            if (pMore == nullptr) {
+                bWhole = false;
+                break;
+            }
+            pSearch->pNames = pMore;
+        }
+        std::memcpy(pSearch->pNames + nBytes, pEntry->d_name, nName);
+        nBytes += nName;
+        ++pSearch->nList;
+    }
+    const int iError = errno;
+    closedir(pFolder);
+    pSearch->ppList = bWhole ? static_cast<char **>(std::malloc(
+                                   std::max<std::size_t>(pSearch->nList, 1) * sizeof(char *)))
+                             : nullptr;
+    if (pSearch->ppList == nullptr) {
+        pSearch->nList = 0;
+        errno = bWhole ? ENOMEM : iError;
+        return false;
+    }
+    for (std::size_t i = 0, nAt = 0; i < pSearch->nList;
+         nAt += std::strlen(pSearch->ppList[i++]) + 1)
+        pSearch->ppList[i] = pSearch->pNames + nAt;
+    std::qsort(pSearch->ppList, pSearch->nList, sizeof(char *), [](const void *pA, const void *pB) {
+        return std::strcmp(*static_cast<char *const *>(pA), *static_cast<char *const *>(pB));
+    });
+    return true;
 }
 
 // The entry's own name within a composed name: what is looked up in the
@@ -130,12 +143,6 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Nanoseconds since the epoch.
-std::int64_t ModificationTime(const struct stat &info)
-{
-    return info.st_mtim.tv_sec * std::int64_t{1000000000} + info.st_mtim.tv_nsec;
-}
-
 // The output's file as it was created, for OutputIntact.
 struct {
     int iDirectory;
@@ -144,24 +151,6 @@ struct {
     ino_t iInode;
     std::int64_t lTime;  // its modification time after morvane's last write
 } gWatch;
-
-// Where Linux keeps a file's access ACL.
-constexpr char ACCESS_ACL[] = "system.posix_acl_access";
-
-// Gives iFile the access ACL of iModel, or none when iModel has none (so
-// that nothing inherited from the directory's default ACL stays).  False
-// when iModel's ACL cannot be read or reproduced.  On a filesystem without
-// ACLs there is nothing to copy, and that succeeds.
-bool CopyAccessAcl(int iModel, int iFile)
-{
-    static unsigned char aAcl[8192];  // 1023 entries; a larger ACL is refused, not cut short
-    const ssize_t nAcl = fgetxattr(iModel, ACCESS_ACL, aAcl, sizeof aAcl);
-    if (nAcl >= 0)
-        return fsetxattr(iFile, ACCESS_ACL, aAcl, static_cast<std::size_t>(nAcl), 0) == 0;
-    if (errno != ENODATA && errno != ENOTSUP)
-        return false;
-    return fremovexattr(iFile, ACCESS_ACL) == 0 || errno == ENODATA || errno == ENOTSUP;
-}
 
 }  // namespace
 
@@ -186,9 +175,7 @@ void StartProcess()
         if (sigaction(iSignal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(iSignal, &action, nullptr);
     }
-    // Leases announce their breaks with SIGIO, which would otherwise end us.
-    action.sa_handler = OnLeaseBreak;
-    sigaction(SIGIO, &action, nullptr);
+    posix::StartSystem();
     bTerminalOut = isatty(STDOUT_FILENO) == 1;
     bTerminalError = isatty(STDERR_FILENO) == 1;
 }
@@ -256,7 +243,7 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     if (*sPattern == '\0')
         return nullptr;
     Search *pSearch = &gSearch;
-    *pSearch = Search{nPrefix, OpenDirectory(sWildcard, nPrefix), nullptr, 0, 0, nullptr};
+    *pSearch = Search{nPrefix, OpenDirectory(sWildcard, nPrefix), nullptr, nullptr, 0, 0, nullptr};
     if (pSearch->iDirectory < 0)
         return nullptr;
     // A file named exactly means that file, even when it holds [, * or ?; a
@@ -265,14 +252,9 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     if (fstatat(pSearch->iDirectory, sPattern, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
         pSearch->sExact = sPattern;
-    } else {
-        sFilterPattern = sPattern;
-        pSearch->nList =
-            scandirat(pSearch->iDirectory, ".", &pSearch->ppList, MatchesPattern, CompareBytes);
-        if (pSearch->nList < 0) {
-            pSearch->nList = 0;
-            pSearch->ppList = nullptr;
-        }
+    } else if (!ListMatches(pSearch, sPattern)) {
+        FindClose(pSearch);
+        return nullptr;
     }
     if (!FindNext(pSearch, pEntry)) {
         FindClose(pSearch);
@@ -289,7 +271,7 @@ bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
             sName = pSearch->sExact;
             pSearch->sExact = nullptr;
         } else if (pSearch->iNext < pSearch->nList) {
-            sName = pSearch->ppList[pSearch->iNext++]->d_name;
+            sName = pSearch->ppList[pSearch->iNext++];
         } else {
             return false;
         }
@@ -311,11 +293,10 @@ bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
 
 void FindClose(Search *pSearch)
 {
-    for (int i = 0; i < pSearch->nList; ++i)
-        std::free(pSearch->ppList[i]);
     std::free(pSearch->ppList);
+    std::free(pSearch->pNames);
     close(pSearch->iDirectory);
-    *pSearch = Search{0, -1, nullptr, 0, 0, nullptr};
+    *pSearch = Search{0, -1, nullptr, nullptr, 0, 0, nullptr};
 }
 
 bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
@@ -323,9 +304,9 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     const int iDirectory = pSearch->iDirectory;
     sFrom = EntryName(pSearch, sFrom);
     sTo = EntryName(pSearch, sTo);
-    if (renameat2(iDirectory, sFrom, iDirectory, sTo, RENAME_NOREPLACE) == 0)
+    if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
     // The old name goes only while it still names the linked file: a program
@@ -389,8 +370,8 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
     }
     // Without a lease, another program's write shows only as a later time.
     struct stat info;
-    if (iLeasedOutput < 0 && fstat(static_cast<int>(iFile), &info) == 0)
-        gWatch.lTime = ModificationTime(info);
+    if (!bOutputWatched && fstat(static_cast<int>(iFile), &info) == 0)
+        gWatch.lTime = posix::ModificationTime(info);
     return true;
 }
 
@@ -414,30 +395,29 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         return nullptr;
     }
     if (info.st_size > static_cast<off_t>(INPUT_BUFFER_SIZE))
-        posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);
-    // A read lease is refused while any program has the file open for
-    // writing, and broken when one opens it so: either way it has a writer.
-    if (TakeLease(iFile, F_RDLCK, &bInputDisturbed))
-        iLeasedInput = iFile;
+        posix::AdviseSequential(iFile, info.st_size);
+    bInputWatched = posix::Watch(iFile, false);
+    bInputBusy = !bInputWatched && errno == EAGAIN;
     Stream *pInput = StartStream(&gInput, iFile);
     pInput->uMode = info.st_mode;
     pInput->uOwner = info.st_uid;
     pInput->uGroup = info.st_gid;
     pInput->lOpenSize = info.st_size;
-    pInput->lOpenTime = ModificationTime(info);
+    pInput->lOpenTime = posix::ModificationTime(info);
     return pInput;
 }
 
 bool InputUnchanged(const Stream *pInput)
 {
-    if (bInputDisturbed) {
+    const int iFile = static_cast<int>(pInput->iFile);
+    if (bInputBusy || (bInputWatched && posix::Disturbed(iFile))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
     struct stat info;
-    if (fstat(static_cast<int>(pInput->iFile), &info) != 0)
+    if (fstat(iFile, &info) != 0)
         return Fail();
-    if (info.st_size == pInput->lOpenSize && ModificationTime(info) == pInput->lOpenTime)
+    if (info.st_size == pInput->lOpenSize && posix::ModificationTime(info) == pInput->lOpenTime)
         return true;
     iLastError = ERROR_CHANGED;
     return false;
@@ -445,7 +425,7 @@ bool InputUnchanged(const Stream *pInput)
 
 void CloseInput(Stream *pInput)
 {
-    iLeasedInput = -1;
+    posix::DropWatch(static_cast<int>(pInput->iFile));
     close(static_cast<int>(pInput->iFile));
 }
 
@@ -464,21 +444,21 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
             close(iFile);
         return nullptr;
     }
-    if (TakeLease(iFile, F_WRLCK, &bOutputDisturbed))
-        iLeasedOutput = iFile;
+    bOutputWatched = posix::Watch(iFile, true);
+    bOutputBusy = !bOutputWatched && errno == EAGAIN;
     gWatch.iDevice = info.st_dev;
     gWatch.iInode = info.st_ino;
-    gWatch.lTime = ModificationTime(info);
+    gWatch.lTime = posix::ModificationTime(info);
     // The owner bits alone are safe whoever ends up owning the file.  Group
-    // and other bits, and the access ACL that can grant more than the bits
-    // show, only once the original group is carried over and the ACL copied
+    // and other bits, and the ACL that can grant more than the bits show,
+    // only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
+    const int iModel = static_cast<int>(pModel->iFile);
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
-    const bool bAccessKept = bGroupKept && CopyAccessAcl(static_cast<int>(pModel->iFile), iFile);
-    if (!bAccessKept)
-        fremovexattr(iFile, ACCESS_ACL);
+    const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
+    posix::KeepFlags(iModel, iFile);
     return StartStream(&gOutput, iFile);
 }
 
@@ -486,7 +466,7 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
 {
     if (!FlushOutput(pOutput))
         return false;
-    if (fdatasync(static_cast<int>(pOutput->iFile)) != 0) {
+    if (posix::ForceData(static_cast<int>(pOutput->iFile)) != 0) {
         pOutput->bFailed = true;
         return Fail();
     }
@@ -503,13 +483,13 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
 
 bool OutputIntact(const Stream *pOutput)
 {
-    if (bOutputDisturbed) {
+    if (bOutputBusy || (bOutputWatched && posix::Disturbed(static_cast<int>(pOutput->iFile)))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
-    // Under a lease only a rename can have come to a file still empty, and
-    // the check before the backup is deleted sees that.
-    if (pOutput->lWritten == 0 && iLeasedOutput >= 0)
+    // Watched, only a rename can have come to a file still empty, and the
+    // check before the backup is deleted sees that.
+    if (pOutput->lWritten == 0 && bOutputWatched)
         return true;
     struct stat info;
     const bool bGone = fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
@@ -517,7 +497,7 @@ bool OutputIntact(const Stream *pOutput)
         return Fail();
     if (bGone || info.st_dev != gWatch.iDevice || info.st_ino != gWatch.iInode ||
         info.st_size != pOutput->lWritten ||
-        (iLeasedOutput < 0 && ModificationTime(info) != gWatch.lTime)) {
+        (!bOutputWatched && posix::ModificationTime(info) != gWatch.lTime)) {
         iLastError = ERROR_CHANGED;
         return false;
     }
@@ -526,7 +506,7 @@ bool OutputIntact(const Stream *pOutput)
 
 bool CloseOutput(Stream *pOutput)
 {
-    iLeasedOutput = -1;
+    posix::DropWatch(static_cast<int>(pOutput->iFile));
     return close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
 }
 

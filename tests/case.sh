@@ -4,10 +4,13 @@
 set -e
 : >../out; : >../err; : >../marks
 args= under= status=0 checks=0
+sync=${MORVANE_SYNC:-fdatasync}  # the call that forces a file's data to storage
 
 rep() { awk 'BEGIN { for (n = ARGV[2]; n > 0; n--) printf "%s", ARGV[1] }' "$1" "$2"; }
 quote() { printf "'%s'" "$(printf %s "$1" | sed "s/'/'\\\\''/g")"; }
 posix() { [ "$PLATFORM" != posix ] || "$@"; }
+# The loader that runs morvane.exe runs the cases' own Windows commands too.
+wine() { command "${MORVANE%% *}" "$@"; }
 windows() { [ "$PLATFORM" != windows ] || "$@"; }
 status() { status=$1; }
 need() { "$@" >/dev/null 2>&1 || { echo "needs $*, which fails here" && exit 77; }; }

@@ -1,0 +1,83 @@
+// macOS: the rename that cannot replace (10.12 and later), a flush through
+// the drive's own cache, the extended ACL and the Finder's hidden flag.
+#include "posix_system.h"
+
+#include <cerrno>
+#include <cstdio>  // renameatx_np
+
+#include <fcntl.h>
+#include <sys/acl.h>
+#include <unistd.h>
+
+namespace morvane::platform::posix {
+
+void StartSystem()
+{
+}
+
+int RenameExclusive(int iDirectory, const char *sFrom, const char *sTo)
+{
+    return renameatx_np(iDirectory, sFrom, iDirectory, sTo, RENAME_EXCL);
+}
+
+int ForceData(int iFile)
+{
+    // fsync leaves the data in the drive's cache; where a filesystem
+    // refuses the full flush (some network and FUSE ones), fsync is all
+    // there is.
+    return fcntl(iFile, F_FULLFSYNC) == 0 ? 0 : fsync(iFile);
+}
+
+void AdviseSequential(int iFile, std::int64_t)
+{
+    fcntl(iFile, F_RDAHEAD, 1);
+}
+
+std::int64_t ModificationTime(const struct stat &info)
+{
+    return info.st_mtimespec.tv_sec * std::int64_t{1000000000} + info.st_mtimespec.tv_nsec;
+}
+
+bool KeepAccess(int iModel, int iFile, bool bGroupKept)
+{
+    acl_t pAcl = bGroupKept ? acl_get_fd_np(iModel, ACL_TYPE_EXTENDED) : nullptr;
+    // A file without an extended ACL has none to copy (ENOENT).
+    bool bKept = bGroupKept && (pAcl != nullptr || errno == ENOENT);
+    if (pAcl != nullptr) {
+        bKept = acl_set_fd_np(iFile, pAcl, ACL_TYPE_EXTENDED) == 0;
+        acl_free(pAcl);
+    }
+    if (pAcl == nullptr || !bKept) {
+        // Nothing inherited from the folder stays either.
+        acl_t pEmpty = acl_init(0);
+        if (pEmpty != nullptr) {
+            acl_set_fd_np(iFile, pEmpty, ACL_TYPE_EXTENDED);
+            acl_free(pEmpty);
+        }
+    }
+    return bKept;
+}
+
+void KeepFlags(int iModel, int iFile)
+{
+    struct stat info;
+    if (fstat(iModel, &info) == 0 && (info.st_flags & UF_HIDDEN) != 0)
+        fchflags(iFile, UF_HIDDEN);
+}
+
+bool Watch(int, bool)
+{
+    errno = ENOTSUP;
+    return false;
+}
+
+bool Disturbed(int)
+{
+    return false;
+}
+
+void DropWatch(int)
+{
+}
+
+}  // namespace morvane::platform::posix

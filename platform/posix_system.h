@@ -1,0 +1,61 @@
+// What each POSIX system does its own way, behind the core that all of them
+// share (platform_posix.cpp).  One file per system implements it:
+// posix_linux.cpp, posix_darwin.cpp (macOS), and posix_generic.cpp, POSIX.1-2008
+// alone, for every other (FreeBSD, NetBSD, OpenBSD, illumos); the build
+// compiles exactly one.  Each function reports failure as the system call
+// does, by its result with errno set; none retries.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+namespace morvane::platform::posix {
+
+// Called once by StartProcess, after the interrupt handlers are in place.
+void StartSystem();
+
+// Renames sFrom to sTo, both in the folder iDirectory, in one step that
+// fails with EEXIST when sTo exists.  0 on success; -1 with errno, which is
+// EINVAL, ENOSYS or ENOTSUP when the system or the filesystem has no such
+// rename (the core then does without).
+[[nodiscard]] int RenameExclusive(int iDirectory, const char *sFrom, const char *sTo);
+
+// Forces iFile's data, and what is needed to read it back, through every
+// cache to stable storage.  0 on success; -1 with errno.
+[[nodiscard]] int ForceData(int iFile);
+
+// Tells the system that iFile, lSize bytes long, will be read once from its
+// start to its end.  A hint: failures go unsaid.
+void AdviseSequential(int iFile, std::int64_t lSize);
+
+// The modification time of info, in nanoseconds since the epoch.
+[[nodiscard]] std::int64_t ModificationTime(const struct stat &info);
+
+// Gives the new file iFile the access that its model iModel grants beyond
+// owner, group and permission bits (an ACL), exactly, when bGroupKept says
+// that the model's group was carried over; otherwise, or when that fails,
+// leaves iFile with none, not even what it inherited from its folder.  True
+// when the group and other permission bits may follow too: the extended
+// access was copied exactly, or the system has none.
+[[nodiscard]] bool KeepAccess(int iModel, int iFile, bool bGroupKept);
+
+// Gives iFile the flags of iModel that a user sets and expects to stay (the
+// Finder's hidden flag on macOS); a refusal goes unsaid.
+void KeepFlags(int iModel, int iFile);
+
+// Watches iFile, open for reading (bWriting false) or for writing, for any
+// other program that opens it so as to change it (for writing, or at all
+// when bWriting), until DropWatch.  True when watched; false with errno
+// EAGAIN when another program has it open so already, and with another
+// errno when the system or the filesystem cannot watch it.  At most one
+// file of each kind is watched at a time.
+[[nodiscard]] bool Watch(int iFile, bool bWriting);
+
+// True once another program has opened the watched iFile as Watch says.
+[[nodiscard]] bool Disturbed(int iFile);
+
+// Stops watching iFile; call before closing it.
+void DropWatch(int iFile);
+
+}  // namespace morvane::platform::posix
