@@ -458,7 +458,7 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    posix::KeepFlags(iModel, iFile);
+    posix::KeepAttributes(iModel, iFile);
     return StartStream(&gOutput, iFile);
 }
 

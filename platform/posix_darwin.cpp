@@ -1,10 +1,12 @@
 // macOS: the rename that cannot replace (10.12 and later), a flush through
-// the drive's own cache, the extended ACL and the Finder's hidden flag.
+// the drive's own cache, the extended ACL, extended attributes and the
+// Finder's hidden flag.
 #include "posix_system.h"
 
 #include <cerrno>
 #include <cstdio>  // renameatx_np
 
+#include <copyfile.h>
 #include <fcntl.h>
 #include <sys/acl.h>
 #include <unistd.h>
@@ -58,8 +60,10 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return bKept;
 }
 
-void KeepFlags(int iModel, int iFile)
+void KeepAttributes(int iModel, int iFile)
 {
+    // Finder information, resource fork, tags and the quarantine mark.
+    fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR);
     struct stat info;
     if (fstat(iModel, &info) == 0 && (info.st_flags & UF_HIDDEN) != 0)
         fchflags(iFile, UF_HIDDEN);

@@ -1,7 +1,8 @@
 // Every other POSIX system (FreeBSD, NetBSD, OpenBSD, illumos): POSIX.1-2008
 // alone.  No rename that cannot replace (the core links and unlinks
-// instead), fsync, owner, group and permission bits, and no way to watch a
-// file for other programs: the core's size-and-time checks stand alone.
+// instead), fsync, owner, group and permission bits (no ACL, no extended
+// attributes), and no way to watch a file for other programs: the core's
+// size-and-time checks stand alone.
 #include "posix_system.h"
 
 #include <cerrno>
@@ -39,7 +40,7 @@ bool KeepAccess(int, int, bool bGroupKept)
     return bGroupKept;
 }
 
-void KeepFlags(int, int)
+void KeepAttributes(int, int)
 {
 }
 

@@ -1,10 +1,12 @@
 // Linux: the no-replace rename, leases that tell of other programs' opens,
-// and the access ACL that Linux keeps as an extended attribute.
+// the access ACL that Linux keeps as an extended attribute, and the other
+// extended attributes.
 #include "posix_system.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>  // renameat2
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/xattr.h>
@@ -102,8 +104,23 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return false;
 }
 
-void KeepFlags(int, int)
+void KeepAttributes(int iModel, int iFile)
 {
+    // The kernel caps a list of names, and a value, at 64 KiB each.
+    static char aNames[1 << 16];
+    static unsigned char aValue[1 << 16];
+    const ssize_t nNames = flistxattr(iModel, aNames, sizeof aNames);
+    for (ssize_t i = 0; i < nNames; i += static_cast<ssize_t>(std::strlen(aNames + i)) + 1) {
+        const char *sName = aNames + i;
+        // The ACL follows its own rule (KeepAccess); a file capability, like
+        // set-user-ID, must not survive a change of the file's content.
+        if (std::strncmp(sName, "system.", 7) == 0 ||
+            std::strcmp(sName, "security.capability") == 0)
+            continue;
+        const ssize_t nValue = fgetxattr(iModel, sName, aValue, sizeof aValue);
+        if (nValue >= 0)
+            fsetxattr(iFile, sName, aValue, static_cast<std::size_t>(nValue), 0);
+    }
 }
 
 bool Watch(int iFile, bool bWriting)
