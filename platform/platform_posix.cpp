@@ -368,7 +368,7 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
         pData += nWritten;
         nSize -= static_cast<std::size_t>(nWritten);
     }
-    // Without a lease, another program's write shows only as a later time.
+    // Unwatched, another program's write shows only as a later time.
     struct stat info;
     if (!bOutputWatched && fstat(static_cast<int>(iFile), &info) == 0)
         gWatch.lTime = posix::ModificationTime(info);
