@@ -488,8 +488,8 @@ bool OutputIntact(const Stream *pOutput)
         return false;
     }
     // Watched, only a rename can have come to a file still empty, and the
-    // check before the backup is deleted sees that.
-    if (pOutput->lWritten == 0 && bOutputWatched)
+    // check once all is written sees that: the first block needs no look.
+    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 && bOutputWatched)
         return true;
     struct stat info;
     const bool bGone = fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
