@@ -137,6 +137,21 @@ void FindClose(Search *pSearch);
 // written to it or may have, or it cannot be told.
 [[nodiscard]] bool InputUnchanged(const Stream *pInput);
 
+// True when the system watched both streams' files from their opening
+// until now and saw no other program open them to write: then each holds
+// exactly what morvane read or wrote.  On Linux that takes leases held
+// unbroken on a filesystem whose leases see every program's opens (not
+// FUSE, not a network filesystem); on Windows, files that no other program
+// may open for writing.  False where it cannot be vouched for: the files
+// themselves must then be compared (ReadFromStart).
+[[nodiscard]] bool Vouched(const Stream *pInput, const Stream *pOutput);
+
+// Starts reading pStream's file again from its start, as stored rather than
+// as a cache may still hold it: an input, or an output once SyncOutput has
+// written it whole.  Read, AtEnd and ReadFailed then serve it as an input.
+// False, error number saved, when it cannot be read again.
+[[nodiscard]] bool ReadFromStart(Stream *pStream);
+
 // Closes an input stream.  Leaves LastError() as it was.
 void CloseInput(Stream *pInput);
 

@@ -299,6 +299,62 @@ void FindClose(Search *pSearch)
     *pSearch = Search{0, -1, nullptr, nullptr, 0, 0, nullptr};
 }
 
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// After sTo was linked to sFrom's file: takes the name sFrom away from that
+// file in one step, so that no other program's file can lose it.  The name
+// is renamed onto a placeholder that this process has just made, which is
+// all that the rename can replace; what it took is then looked at, and
+// anything other than the linked file (an editor's save that came
+// meanwhile) goes back under sFrom by a link, which replaces nothing.
+bool TakeOldName(int iDirectory, const char *sFrom, const char *sTo)
+{
+    struct stat linked, place, taken;
+    if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail();
+    // A name of this process's own, made anew for each file: one left over
+    // (a failed unlink, a killed run with the same number) is passed by.
+    static unsigned uPlaces = 0;
+    char sPlace[48];
+    int iPlace = -1;
+    for (int iTry = 0; iPlace < 0 && iTry < 100; ++iTry) {
+        std::snprintf(sPlace, sizeof sPlace, ".morvane-%ld-%u.tmp", static_cast<long>(getpid()),
+                      uPlaces++);
+        iPlace =
+            openat(iDirectory, sPlace, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (iPlace < 0 && errno != EEXIST)
+            break;
+    }
+    if (iPlace < 0) {
+        Fail();
+    } else if (fstat(iPlace, &place) != 0 || close(iPlace) != 0 ||
+               renameat(iDirectory, sFrom, iDirectory, sPlace) != 0) {
+        Fail();
+        unlinkat(iDirectory, sPlace, 0);
+    } else if (fstatat(iDirectory, sPlace, &taken, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Fail();  // what the rename took stays, under the placeholder
+    } else if (SameFile(taken, linked)) {
+        unlinkat(iDirectory, sPlace, 0);
+        return true;
+    } else {
+        // Another program's file, or the placeholder itself where the rename
+        // only seemed to take the name.  Where yet another file has taken
+        // sFrom since, this one stays under the placeholder rather than
+        // replace it.
+        if (SameFile(taken, place) || linkat(iDirectory, sPlace, iDirectory, sFrom, 0) == 0)
+            unlinkat(iDirectory, sPlace, 0);
+        iLastError = ERROR_CHANGED;
+    }
+    // The link goes again only while sFrom still names the file, whose one
+    // name it may otherwise be.
+    if (fstatat(iDirectory, sFrom, &taken, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(taken, linked))
+        unlinkat(iDirectory, sTo, 0);
+    return false;
+}
+
 bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 {
     const int iDirectory = pSearch->iDirectory;
@@ -309,24 +365,8 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
-    // The old name goes only while it still names the linked file: a program
-    // that saved a new file under it meanwhile keeps that file, and both
-    // names stay as they are.
-    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0) {
-        struct stat linked, original;
-        if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-            fstatat(iDirectory, sFrom, &original, AT_SYMLINK_NOFOLLOW) != 0)
-            return Fail();
-        if (linked.st_dev != original.st_dev || linked.st_ino != original.st_ino) {
-            iLastError = ERROR_CHANGED;
-            return false;
-        }
-        if (unlinkat(iDirectory, sFrom, 0) == 0)
-            return true;
-        Fail();
-        unlinkat(iDirectory, sTo, 0);
-        return false;
-    }
+    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0)
+        return TakeOldName(iDirectory, sFrom, sTo);
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
@@ -423,6 +463,23 @@ bool InputUnchanged(const Stream *pInput)
     return false;
 }
 
+bool Vouched(const Stream *pInput, const Stream *pOutput)
+{
+    return !bInputBusy && !bOutputBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
+           posix::Vouches(static_cast<int>(pOutput->iFile));
+}
+
+bool ReadFromStart(Stream *pStream)
+{
+    const int iFile = static_cast<int>(pStream->iFile);
+    if (lseek(iFile, 0, SEEK_SET) != 0)
+        return Fail();
+    posix::AdviseRereading(iFile);
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    return true;
+}
+
 void CloseInput(Stream *pInput)
 {
     posix::DropWatch(static_cast<int>(pInput->iFile));
@@ -435,8 +492,10 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // another program's file, or the backup itself through a hard link.
     gWatch.iDirectory = pSearch->iDirectory;
     gWatch.sName = EntryName(pSearch, sName);
+    // Readable too, so that it can be compared with the backup where no
+    // watch vouches for it.
     const int iFile = openat(gWatch.iDirectory, gWatch.sName,
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();

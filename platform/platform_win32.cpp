@@ -444,6 +444,23 @@ bool InputUnchanged(const Stream *pInput)
     return false;
 }
 
+bool Vouched(const Stream *, const Stream *)
+{
+    // Neither file is shared for writing while it is open, on a network
+    // share too: no other program can have written either.
+    return true;
+}
+
+bool ReadFromStart(Stream *pStream)
+{
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(HandleOf(pStream), start, nullptr, FILE_BEGIN))
+        return Fail();
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    return true;
+}
+
 void CloseInput(Stream *pInput)
 {
     CloseHandle(HandleOf(pInput));
@@ -460,8 +477,8 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     const DWORD dwCreate = dwOutputAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     HANDLE hFile =
         InFolder(pSearch, sName, sOutputPath)
-            ? CreateFileW(sOutputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
+            ? CreateFileW(sOutputPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          CREATE_NEW, dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
             : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();

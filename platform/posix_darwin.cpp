@@ -9,6 +9,7 @@
 #include <copyfile.h>
 #include <fcntl.h>
 #include <sys/acl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace morvane::platform::posix {
@@ -78,6 +79,19 @@ bool Watch(int, bool)
 bool Disturbed(int)
 {
     return false;
+}
+
+bool Vouches(int)
+{
+    return false;
+}
+
+void AdviseRereading(int iFile)
+{
+    // A network volume's cache may not have seen another machine's writes.
+    struct statfs info;
+    if (fstatfs(iFile, &info) == 0 && (info.f_flags & MNT_LOCAL) == 0)
+        fcntl(iFile, F_NOCACHE, 1);
 }
 
 void DropWatch(int)

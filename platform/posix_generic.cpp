@@ -1,12 +1,13 @@
 // Every other POSIX system (FreeBSD, NetBSD, OpenBSD, illumos): POSIX.1-2008
-// alone.  No rename that cannot replace (the core links and unlinks
-// instead), fsync, owner, group and permission bits (no ACL, no extended
+// alone.  No rename that cannot replace (the core links, then renames the
+// old name away), fsync, owner, group and permission bits (no ACL, no extended
 // attributes), and no way to watch a file for other programs: the core's
-// size-and-time checks stand alone.
+// size-and-time checks, and the comparison of both files at the end, stand alone.
 #include "posix_system.h"
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace morvane::platform::posix {
@@ -53,6 +54,22 @@ bool Watch(int, bool)
 bool Disturbed(int)
 {
     return false;
+}
+
+bool Vouches(int)
+{
+    return false;
+}
+
+void AdviseRereading(int iFile)
+{
+    // Where the system has the advice: a FUSE or network filesystem's cache
+    // may not have seen writes made past this machine's opens.
+#ifdef POSIX_FADV_DONTNEED
+    posix_fadvise(iFile, 0, 0, POSIX_FADV_DONTNEED);
+#else
+    static_cast<void>(iFile);
+#endif
 }
 
 void DropWatch(int)

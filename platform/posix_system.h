@@ -49,15 +49,30 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 void KeepAttributes(int iModel, int iFile);
 
 // Watches iFile, open for reading (bWriting false) or for writing, for any
-// other program that opens it so as to change it (for writing, or at all
-// when bWriting), until DropWatch.  True when watched; false with errno
-// EAGAIN when another program has it open so already, and with another
-// errno when the system or the filesystem cannot watch it.  At most one
-// file of each kind is watched at a time.
+// other program that opens it, until DropWatch.  True when watched; false
+// with errno EAGAIN when another program has it open already (for writing,
+// or at all when bWriting), and with another errno when the system or the
+// filesystem cannot watch it.  At most one file of each kind is watched at
+// a time.
 [[nodiscard]] bool Watch(int iFile, bool bWriting);
 
-// True once another program has opened the watched iFile as Watch says.
+// True once another program has opened the watched iFile for writing, or
+// truncated it.  A program that opens it only to read makes the watch give
+// way (Vouches is false from then on) without disturbing it; the watch is
+// taken up again here once it can be had.
 [[nodiscard]] bool Disturbed(int iFile);
+
+// True when the watch on iFile has held from Watch until now, never broken
+// nor given up, on a filesystem where it sees every program's opens: then
+// no other program can have written the file.  False otherwise, and where
+// the system has no watch.
+[[nodiscard]] bool Vouches(int iFile);
+
+// Tells the system that iFile is about to be read again from its start to
+// check what is stored, so that pages a cache holds of it are not taken
+// for the file where other programs' writes may not reach that cache
+// (FUSE, network filesystems).  A hint: failures go unsaid.
+void AdviseRereading(int iFile);
 
 // Stops watching iFile; call before closing it.
 void DropWatch(int iFile);
