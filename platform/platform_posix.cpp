@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,58 @@ bool ListMatches(Search *pSearch, const char *sPattern)
         return std::strcmp(*static_cast<char *const *>(pA), *static_cast<char *const *>(pB));
     });
     return true;
+}
+
+// The folder's own spelling of sName, a regular file (info): on a volume
+// that ignores case (FAT, macOS's own) or otherwise folds names, a name
+// given in another spelling finds the file, which must keep the name it has
+// and be shown by it.  sName when the folder holds that spelling, or cannot
+// be read.  The folder is read only where the name's letters, their case
+// turned, name a file too: a volume that minds case costs one more look.
+const char *StoredName(int iDirectory, const char *sName, const struct stat &info)
+{
+    static char sStored[NAME_CAPACITY];
+    const std::size_t nName = std::strlen(sName);
+    if (nName >= sizeof sStored)
+        return sName;
+    bool bLetters = false, bWide = false;
+    for (std::size_t i = 0; i <= nName; ++i) {
+        const char c = sName[i];
+        const bool bLetter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        sStored[i] = bLetter ? static_cast<char>(c ^ 0x20) : c;
+        bLetters |= bLetter;
+        bWide |= static_cast<unsigned char>(c) >= 0x80;
+    }
+    struct stat other;
+    if (bLetters ? fstatat(iDirectory, sStored, &other, AT_SYMLINK_NOFOLLOW) != 0 : !bWide)
+        return sName;
+    const int iCopy = fcntl(iDirectory, F_DUPFD_CLOEXEC, 0);
+    DIR *pFolder = iCopy < 0 ? nullptr : fdopendir(iCopy);
+    if (pFolder == nullptr) {
+        if (iCopy >= 0)
+            close(iCopy);
+        return sName;
+    }
+    // The exact spelling first (one of two hard links may be given), then
+    // the one that differs in case alone (through FUSE every spelling has an
+    // inode number of its own), then the one with the file's inode number
+    // (a case or a form that only the volume folds: É for é).
+    int iBest = 0;
+    for (const dirent *pEntry; iBest < 3 && (pEntry = readdir(pFolder)) != nullptr;) {
+        const int iRank = std::strcmp(pEntry->d_name, sName) == 0  ? 3
+                          : strcasecmp(pEntry->d_name, sName) == 0 ? 2
+                          : pEntry->d_ino == info.st_ino           ? 1
+                                                                   : 0;
+        if (iRank > iBest && std::strlen(pEntry->d_name) < sizeof sStored) {
+            iBest = iRank;
+            std::strcpy(sStored, pEntry->d_name);
+        }
+    }
+    closedir(pFolder);
+    if (iBest == 1 && (fstatat(iDirectory, sStored, &other, AT_SYMLINK_NOFOLLOW) != 0 ||
+                       other.st_dev != info.st_dev || other.st_ino != info.st_ino))
+        iBest = 0;
+    return iBest == 1 || iBest == 2 ? sStored : sName;
 }
 
 // The entry's own name within a composed name: what is looked up in the
@@ -251,7 +304,7 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     struct stat info;
     if (fstatat(pSearch->iDirectory, sPattern, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
-        pSearch->sExact = sPattern;
+        pSearch->sExact = StoredName(pSearch->iDirectory, sPattern, info);
     } else if (!ListMatches(pSearch, sPattern)) {
         FindClose(pSearch);
         return nullptr;

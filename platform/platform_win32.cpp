@@ -12,6 +12,7 @@
 #include "console.h"
 #include "platform.h"
 #include "stream.h"
+#include "win32_match.h"
 
 // The C runtime must not expand wildcards in the arguments: morvane does.
 extern "C" {
@@ -143,37 +144,6 @@ const wchar_t *InFolder(const Search *pSearch, const char *sName, wchar_t *sPath
     return nWide != 0 ? sPath : (Fail(), nullptr);
 }
 
-// Whether a long name matches the pattern as the system matches names: *
-// any run, ? any one character (or none at the end or before a dot), . a
-// dot (or the end), case ignored.  Only used to drop what the system's
-// search matched by the 8.3 short name alone, so it errs towards a match.
-bool MatchesLongName(const wchar_t *sPattern, const wchar_t *sName)
-{
-    // bRest[j]: the rest of the pattern matches sName from j on, a row of
-    // the usual table kept from the pattern's end back to its start.
-    static bool bRest[MAX_PATH + 1], bHere[MAX_PATH + 1];
-    const std::size_t nName = std::min<std::size_t>(std::wcslen(sName), MAX_PATH);
-    for (std::size_t j = 0; j <= nName; ++j)
-        bRest[j] = j == nName;
-    for (std::size_t i = std::wcslen(sPattern); i-- > 0;) {
-        const wchar_t c = sPattern[i];
-        for (std::size_t j = nName + 1; j-- > 0;) {
-            const bool bEnd = j == nName;
-            const bool bNext = !bEnd && bRest[j + 1];
-            if (c == L'*')
-                bHere[j] = bRest[j] || (!bEnd && bHere[j + 1]);
-            else if (c == L'?')
-                bHere[j] = bNext || ((bEnd || sName[j] == L'.') && bRest[j]);
-            else if (c == L'.')
-                bHere[j] = (!bEnd && sName[j] == L'.' && bNext) || (bEnd && bRest[j]);
-            else
-                bHere[j] = bNext && CompareStringOrdinal(&sName[j], 1, &c, 1, TRUE) == CSTR_EQUAL;
-        }
-        std::memcpy(bRest, bHere, (nName + 1) * sizeof *bRest);
-    }
-    return bRest[0];
-}
-
 // Copies a search result into *pEntry unless morvane leaves it alone:
 // reparse points (symbolic links, junctions) are not files to convert, and
 // a wildcard does not take a name whose short form alone matched it.
@@ -189,6 +159,11 @@ bool Accept(const Search *pSearch, const WIN32_FIND_DATAW &data, DirectoryEntry 
 }
 
 }  // namespace
+
+bool SameIgnoringCase(wchar_t cOne, wchar_t cOther)
+{
+    return CompareStringOrdinal(&cOne, 1, &cOther, 1, TRUE) == CSTR_EQUAL;
+}
 
 void StartProcess()
 {
