@@ -25,12 +25,22 @@ constexpr char BACKUP_SUFFIX[] = ".unix";
 // to the tally.  Stops at the first write failure.
 void ProcessWildcard(const char *sWildcard);
 
-// Converts sPathName, an entry that pSearch found, through its backup
-// sBackupName, both in the folder that pSearch searched.  Returns true
-// exactly when writing the converted file failed; every other outcome is
-// reported and counted here.
-[[nodiscard]] bool ConvertFile(const platform::Search *pSearch, const char *sPathName,
-                               const char *sBackupName);
+// Converts sPathName, the entry sName that pSearch found, through its
+// backup sBackupName, both in the folder that pSearch searched.  Where the
+// system forces several files to storage at once, the file may still be in
+// flight on return, and it finishes (its backup deleted, its lines printed
+// and counted) after every file before it, as if each were converted
+// alone.  Returns true exactly when the wildcard must end: writing the
+// converted file failed, or that of a file before it, and then this one
+// and every one after that file is put back as it was.  Every other
+// outcome is reported and counted in its turn.
+[[nodiscard]] bool ConvertFile(const platform::Search *pSearch, const char *sName,
+                               const char *sPathName, const char *sBackupName);
+
+// Finishes every file in flight, in order, before pSearch ends or anything
+// else is printed.  True when writing one of them failed: those after it
+// are put back as they were.
+[[nodiscard]] bool FinishFiles(const platform::Search *pSearch);
 
 // Writes "sMessage: <description of iError>" to standard error, after
 // flushing standard output so that the report follows the lines before it.

@@ -65,6 +65,130 @@ void ReportFailure(const char *sMessage, int iError, const char *sName)
     ++lErrors;
 }
 
+// A file in flight: written whole, its forcing to storage started, waiting
+// for every file before it to finish.  Until it finishes nothing of it is
+// printed but its name line (when nothing was in flight before it) and
+// nothing of it is counted.
+struct Flight {
+    char sName[platform::NAME_CAPACITY];  // as listed, for its name line
+    char sPathName[platform::PATH_CAPACITY];
+    char sBackupName[platform::PATH_CAPACITY];
+    platform::Stream *pInput;
+    platform::Stream *pOutput;
+    std::int64_t lLines;
+    bool bNamed;  // its name line is printed
+};
+
+// The files in flight, oldest first, from aFlights[iOldest] on; the next
+// one to start takes the slot after the last.
+Flight aFlights[platform::FLIGHT_CAPACITY];
+std::size_t iOldest = 0;
+std::size_t nFlights = 0;
+
+void PrintName(Flight *pFile)
+{
+    if (!pFile->bNamed)
+        platform::Print(stdout, "%s \n", pFile->sName);
+    pFile->bNamed = true;
+}
+
+// Finishes pFile once its forcing to storage has ended: checks it, deletes
+// its backup and prints its lines, as a file converted alone would.
+// Returns true exactly when its write failed.
+bool FinishFile(const platform::Search *pSearch, Flight *pFile)
+{
+    platform::Stream *pInput = pFile->pInput;
+    platform::Stream *pOutput = pFile->pOutput;
+    const char *sPathName = pFile->sPathName;
+    const char *sBackupName = pFile->sBackupName;
+    PrintName(pFile);
+    lLinesConverted += pFile->lLines;
+    // Until the converted file is whole and on storage, the backup is the
+    // only complete copy: any failure below keeps it.
+    bool bWriteFailed = false;
+    if (!platform::FinishSync(pOutput, pSearch)) {
+        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+        bWriteFailed = true;
+    }
+    // Bytes another program wrote to the backup since it was opened would
+    // go with it: then it stays, reported as a backup that was not deleted.
+    const bool bChanged = !bWriteFailed && !platform::InputUnchanged(pInput);
+    const int iChanged = platform::LastError();
+    // A change that neither the watch nor the backup's size and time showed
+    // is found in the bytes; which file took it cannot be told, so both stay,
+    // as after a failed write.
+    if (!bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput)) {
+        const int iError = CompareStored(pInput, pOutput);
+        if (iError != 0) {
+            ReportFailure("Error writing to output file", iError, sPathName);
+            bWriteFailed = true;
+        }
+    }
+    if (!platform::CloseOutput(pOutput) && !bWriteFailed) {
+        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+        bWriteFailed = true;
+    }
+    platform::CloseInput(pInput);
+    if (bWriteFailed) {
+        platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
+        return true;
+    }
+
+    if (bChanged || !platform::Delete(pSearch, sBackupName)) {
+        ReportError("Delete of original file failed", bChanged ? iChanged : platform::LastError());
+        platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
+        ++lErrors;
+    }
+    ++lFilesConverted;
+    return false;
+}
+
+// Puts pFile back as it was before it started: a file before it failed,
+// and a run converting one file at a time would never have reached it.
+// Where its backup cannot take its name back, that is said.
+void UndoFile(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
+{
+    if (!bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput, pFile->sPathName,
+                                    pFile->sBackupName))
+        return;
+    const int iError = platform::LastError();
+    PrintName(pFile);
+    ReportError("Rename of input file failed", iError);
+    platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
+                    pFile->sPathName);
+    ++lErrors;
+}
+
+// Finishes the oldest file in flight; when its write failed, every file
+// after it is undone.  Returns true exactly then.
+bool FinishOldest(const platform::Search *pSearch)
+{
+    Flight *pFile = &aFlights[iOldest];
+    iOldest = (iOldest + 1) % platform::FLIGHT_CAPACITY;
+    --nFlights;
+    if (!FinishFile(pSearch, pFile))
+        return false;
+    for (; nFlights > 0; --nFlights) {
+        UndoFile(pSearch, &aFlights[iOldest], true);
+        iOldest = (iOldest + 1) % platform::FLIGHT_CAPACITY;
+    }
+    return true;
+}
+
+// Before pFile, not yet in flight, reports anything: finishes every file
+// before it.  When one of them failed its write, pFile is undone too (its
+// backup renamed back when bRenamed) and true returned: the run stops
+// where it would have stopped converting one file at a time.
+bool Halted(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
+{
+    if (FinishFiles(pSearch)) {
+        UndoFile(pSearch, pFile, bRenamed);
+        return true;
+    }
+    PrintName(pFile);
+    return false;
+}
+
 }  // namespace
 
 void ReportError(const char *sMessage, int iError)
@@ -73,10 +197,34 @@ void ReportError(const char *sMessage, int iError)
     platform::Print(stderr, "%s: %s\n", sMessage, platform::DescribeError(iError));
 }
 
-bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const char *sBackupName)
+bool FinishFiles(const platform::Search *pSearch)
 {
+    while (nFlights > 0)
+        if (FinishOldest(pSearch))
+            return true;
+    return false;
+}
+
+bool ConvertFile(const platform::Search *pSearch, const char *sName, const char *sPathName,
+                 const char *sBackupName)
+{
+    Flight *pFile = &aFlights[(iOldest + nFlights) % platform::FLIGHT_CAPACITY];
+    std::snprintf(pFile->sName, sizeof pFile->sName, "%s", sName);
+    std::snprintf(pFile->sPathName, sizeof pFile->sPathName, "%s", sPathName);
+    std::snprintf(pFile->sBackupName, sizeof pFile->sBackupName, "%s", sBackupName);
+    sPathName = pFile->sPathName;
+    sBackupName = pFile->sBackupName;
+    pFile->pInput = pFile->pOutput = nullptr;
+    pFile->lLines = 0;
+    pFile->bNamed = false;
+    if (nFlights == 0)
+        PrintName(pFile);
+
     if (!platform::RenameNoReplace(pSearch, sPathName, sBackupName)) {
-        ReportError("Rename of input file failed", platform::LastError());
+        const int iError = platform::LastError();
+        if (Halted(pSearch, pFile, false))
+            return true;
+        ReportError("Rename of input file failed", iError);
         platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
         ++lErrors;
         return false;
@@ -88,78 +236,73 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         const int iError = platform::LastError();
         if (iError == platform::ERROR_NOT_A_FILE)
             static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
+        if (Halted(pSearch, pFile, iError != platform::ERROR_NOT_A_FILE))
+            return true;
         ReportFailure("Open of input file failed", iError, sBackupName);
         return false;
     }
+    pFile->pInput = pInput;
     platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);
     if (pOutput == nullptr) {
         const int iError = platform::LastError();
+        if (Halted(pSearch, pFile, true))
+            return true;
         platform::CloseInput(pInput);
         ReportFailure("Open of output file failed", iError, sPathName);
         return false;
     }
+    pFile->pOutput = pOutput;
 
-    // Until the converted file is whole and on storage, the backup is the
-    // only complete copy: any failure below keeps it.
     unsigned char sBuffer[CHUNK_SIZE];
-    bool bReadFailed = false;
-    bool bWriteFailed = false;
+    const char *sFailure = nullptr;
+    const char *sFailedName = sPathName;
+    int iError = 0;
     while (!platform::AtEnd(pInput)) {
         if (platform::Interrupted()) {
-            ReportFailure("Error writing to output file", platform::ERROR_INTERRUPTED, sPathName);
-            bWriteFailed = true;
+            sFailure = "Error writing to output file";
+            iError = platform::ERROR_INTERRUPTED;
             break;
         }
         const std::size_t nRead = platform::Read(pInput, sBuffer, CHUNK_SIZE);
         if (platform::ReadFailed(pInput)) {
-            ReportFailure("Error reading input file", platform::LastError(), sBackupName);
-            bReadFailed = true;
+            sFailure = "Error reading input file";
+            sFailedName = sBackupName;
+            iError = platform::LastError();
             break;
         }
         if (nRead == 0)
             break;
-        lLinesConverted += static_cast<std::int64_t>(ConvertChunk(sBuffer, nRead));
+        pFile->lLines += static_cast<std::int64_t>(ConvertChunk(sBuffer, nRead));
         if (platform::Write(pOutput, sBuffer, nRead) < nRead) {
-            ReportFailure("Error writing to output file", platform::LastError(), sPathName);
-            bWriteFailed = true;
+            sFailure = "Error writing to output file";
+            iError = platform::LastError();
             break;
         }
     }
-    if (!bReadFailed && !bWriteFailed && !platform::SyncOutput(pOutput, pSearch)) {
-        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
-        bWriteFailed = true;
+    if (sFailure == nullptr && !platform::StartSync(pOutput, pSearch)) {
+        sFailure = "Error writing to output file";
+        iError = platform::LastError();
     }
-    // Bytes another program wrote to the backup since it was opened would
-    // go with it: then it stays, reported as a backup that was not deleted.
-    const bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
-    const int iChanged = platform::LastError();
-    // A change that neither the watch nor the backup's size and time showed
-    // is found in the bytes; which file took it cannot be told, so both stay,
-    // as after a failed write.
-    if (!bReadFailed && !bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput)) {
-        const int iError = CompareStored(pInput, pOutput);
-        if (iError != 0) {
-            ReportFailure("Error writing to output file", iError, sPathName);
-            bWriteFailed = true;
-        }
-    }
-    if (!platform::CloseOutput(pOutput) && !bReadFailed && !bWriteFailed) {
-        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
-        bWriteFailed = true;
-    }
-    platform::CloseInput(pInput);
-    if (bReadFailed || bWriteFailed) {
-        platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
-        return bWriteFailed;
+    if (sFailure == nullptr) {
+        // In flight: it finishes in its turn, once as many files as can be
+        // forced together are.
+        ++nFlights;
+        while (nFlights >= platform::SyncCapacity())
+            if (FinishOldest(pSearch))
+                return true;
+        return false;
     }
 
-    if (bChanged || !platform::Delete(pSearch, sBackupName)) {
-        ReportError("Delete of original file failed", bChanged ? iChanged : platform::LastError());
-        platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
-        ++lErrors;
-    }
-    ++lFilesConverted;
-    return false;
+    // Until the converted file is whole and on storage, the backup is the
+    // only complete copy: the failure keeps it.
+    if (Halted(pSearch, pFile, true))
+        return true;
+    lLinesConverted += pFile->lLines;
+    ReportFailure(sFailure, iError, sFailedName);
+    static_cast<void>(platform::CloseOutput(pOutput));
+    platform::CloseInput(pInput);
+    platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
+    return sFailedName == sPathName;
 }
 
 }  // namespace morvane

@@ -44,18 +44,22 @@ void ProcessWildcard(const char *sWildcard)
     do {
         if ((entry.uAttributes & platform::ATTRIBUTE_DIRECTORY) != 0)
             continue;
-        platform::Print(stdout, "%s \n", entry.sName);
         char sPathName[PATH_CAPACITY];
         char sBackupName[PATH_CAPACITY];
         if (!ComposeNames(sWildcard, nPrefix, entry.sName, sPathName, sBackupName)) {
+            bWriteFailed = FinishFiles(pSearch);
+            if (bWriteFailed)
+                break;
+            platform::Print(stdout, "%s \n", entry.sName);
             ReportError("Name of input file too long", platform::ERROR_NAME_TOO_LONG);
             platform::Print(stdout, "File name: \"%.*s%s\".\n", static_cast<int>(nPrefix),
                             sWildcard, entry.sName);
             ++lErrors;
             continue;
         }
-        bWriteFailed = ConvertFile(pSearch, sPathName, sBackupName);
+        bWriteFailed = ConvertFile(pSearch, entry.sName, sPathName, sBackupName);
     } while (!bWriteFailed && !platform::Interrupted() && platform::FindNext(pSearch, &entry));
+    static_cast<void>(FinishFiles(pSearch));
     platform::FindClose(pSearch);
 }
 

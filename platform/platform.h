@@ -22,6 +22,10 @@ constexpr std::size_t PATH_CAPACITY = 260;
 // so that one too long to compose still reaches the report.
 constexpr std::size_t NAME_CAPACITY = 1024;
 
+// Most files that may be in flight at once: open, written, and being forced
+// to storage while the next ones are written (SyncCapacity).
+constexpr std::size_t FLIGHT_CAPACITY = 16;
+
 // Attribute bit that marks a directory in a DirectoryEntry.
 constexpr std::uint32_t ATTRIBUTE_DIRECTORY = 0x10;
 
@@ -120,7 +124,7 @@ void FindClose(Search *pSearch);
 // Opens the existing regular file sName for binary reading; null on failure,
 // with ERROR_NOT_A_FILE when sName is something else.  From then on the
 // file is watched for writes by other programs (InputUnchanged).  At most
-// one input stream is open at a time.
+// SyncCapacity() input streams are open at a time.
 [[nodiscard]] Stream *OpenInput(const Search *pSearch, const char *sName);
 
 // Reads up to nSize bytes; the count is short only at the end of the file or
@@ -147,8 +151,9 @@ void FindClose(Search *pSearch);
 [[nodiscard]] bool Vouched(const Stream *pInput, const Stream *pOutput);
 
 // Starts reading pStream's file again from its start, as stored rather than
-// as a cache may still hold it: an input, or an output once SyncOutput has
-// written it whole.  Read, AtEnd and ReadFailed then serve it as an input.
+// as a cache may still hold it: an input, or an output once FinishSync has
+// seen it whole.  Only one stream is read at a time: the streams share
+// their buffers.  Read, AtEnd and ReadFailed then serve it as an input.
 // False, error number saved, when it cannot be read again.
 [[nodiscard]] bool ReadFromStart(Stream *pStream);
 
@@ -158,7 +163,7 @@ void CloseInput(Stream *pInput);
 // Creates sName for binary writing; fails if anything exists under the
 // name.  The new file is private to its owner until it takes on the owner,
 // group and permission bits of pModel's file, as far as the process may give
-// them.  Null on failure.  At most one output stream at a time.
+// them.  Null on failure.  At most SyncCapacity() output streams at a time.
 [[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
@@ -169,15 +174,39 @@ void CloseInput(Stream *pInput);
 // and the file is left as the other program made it.
 [[nodiscard]] std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize);
 
-// Writes what is buffered and forces the file's data, and its entry in the
-// searched folder, to stable storage, then checks the file once more as
-// Write does.  A filesystem that cannot force a folder at all is taken at
-// its word; any other failure to force it fails.  False, error number
-// saved, when any of it fails.
-[[nodiscard]] bool SyncOutput(Stream *pOutput, const Search *pSearch);
+// How many files may be between StartSync and FinishSync at once: more
+// than 1 where the system can force several files to storage together from
+// this one thread (Linux's io_uring), so that their flushes share the
+// storage's commits; 1 where each is forced on its own, or the system
+// refuses (an old kernel, io_uring disabled, a seccomp profile that denies
+// it).  At most FLIGHT_CAPACITY; the same for the whole run.
+[[nodiscard]] std::size_t SyncCapacity();
 
-// Closes an output stream, dropping anything SyncOutput has not written.
-// Once SyncOutput has written it whole, the file takes the attributes of
+// Writes what is buffered and, where SyncCapacity() > 1, starts forcing the
+// file's data and then its entry in the searched folder to stable storage.
+// False, error number saved, when writing fails.
+[[nodiscard]] bool StartSync(Stream *pOutput, const Search *pSearch);
+
+// Once StartSync has succeeded: forces the file's data, and then its entry
+// in the searched folder, to stable storage, or waits until what StartSync
+// started has ended; then checks the file once more as Write does.  A
+// filesystem that cannot force a folder at all is taken at its word; any
+// other failure to force it fails.  False, error number saved, when any of
+// it fails.  Signals do not cut it short.
+[[nodiscard]] bool FinishSync(Stream *pOutput, const Search *pSearch);
+
+// Only where SyncCapacity() > 1, for a file whose conversion must not
+// count (a file before it failed): closes pInput and pOutput (which may be
+// null, nothing having been created), and puts the backup sBackupName back
+// under sName in place of the output's file, which goes.  Where another
+// program's file has taken sName meanwhile, it stays there and the backup
+// stays too.  What StartSync started is awaited first.  False, error number
+// saved, when the backup stays.
+[[nodiscard]] bool Undo(const Search *pSearch, Stream *pInput, Stream *pOutput, const char *sName,
+                        const char *sBackupName);
+
+// Closes an output stream, dropping anything StartSync has not written.
+// Once FinishSync has seen it whole, the file takes the attributes of
 // its model that the platform keeps apart from the permission bits (on
 // Windows read-only, hidden, system and archive); a refusal goes unsaid.
 // False, error number saved, when the close itself fails.

@@ -39,10 +39,6 @@ extern "C" void OnInterrupt(int iSignal)
     iInterrupt = iSignal;
 }
 
-// Whether the system watches the input and the output for other programs'
-// opens, and whether one had the file open already when they were opened.
-bool bInputWatched, bOutputWatched, bInputBusy, bOutputBusy;
-
 // Saves errno as the error of the operation that is failing; returns false.
 bool Fail()
 {
@@ -196,14 +192,28 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// The output's file as it was created, for OutputIntact.
-struct {
+// Each output's file as it was created, for OutputIntact.
+struct Created {
     int iDirectory;
     const char *sName;
     dev_t iDevice;
     ino_t iInode;
     std::int64_t lTime;  // its modification time after morvane's last write
-} gWatch;
+} aCreated[FLIGHT_CAPACITY];
+
+Created &CreatedOf(const Stream *pOutput)
+{
+    return aCreated[pOutput - gOutputs];
+}
+
+// Finds the stream that holds iFile among the outputs.
+Stream *OutputOf(int iFile)
+{
+    for (Stream &output : gOutputs)
+        if (output.pBuffer != nullptr && output.iFile == iFile)
+            return &output;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -463,8 +473,9 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
     }
     // Unwatched, another program's write shows only as a later time.
     struct stat info;
-    if (!bOutputWatched && fstat(static_cast<int>(iFile), &info) == 0)
-        gWatch.lTime = posix::ModificationTime(info);
+    Stream *pOutput = OutputOf(static_cast<int>(iFile));
+    if (pOutput != nullptr && !pOutput->bWatched && fstat(static_cast<int>(iFile), &info) == 0)
+        CreatedOf(pOutput).lTime = posix::ModificationTime(info);
     return true;
 }
 
@@ -489,9 +500,15 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
     }
     if (info.st_size > static_cast<off_t>(INPUT_BUFFER_SIZE))
         posix::AdviseSequential(iFile, info.st_size);
-    bInputWatched = posix::Watch(iFile, false);
-    bInputBusy = !bInputWatched && errno == EAGAIN;
-    Stream *pInput = StartStream(&gInput, iFile);
+    Stream *pInput = IdleStream(gInputs);
+    if (pInput == nullptr) {
+        close(iFile);
+        iLastError = EMFILE;
+        return nullptr;
+    }
+    StartStream(pInput, iFile);
+    pInput->bWatched = posix::Watch(iFile, false);
+    pInput->bBusy = !pInput->bWatched && errno == EAGAIN;
     pInput->uMode = info.st_mode;
     pInput->uOwner = info.st_uid;
     pInput->uGroup = info.st_gid;
@@ -503,7 +520,7 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
 bool InputUnchanged(const Stream *pInput)
 {
     const int iFile = static_cast<int>(pInput->iFile);
-    if (bInputBusy || (bInputWatched && posix::Disturbed(iFile))) {
+    if (pInput->bBusy || (pInput->bWatched && posix::Disturbed(iFile))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
@@ -518,7 +535,7 @@ bool InputUnchanged(const Stream *pInput)
 
 bool Vouched(const Stream *pInput, const Stream *pOutput)
 {
-    return !bInputBusy && !bOutputBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
+    return !pInput->bBusy && !pOutput->bBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
            posix::Vouches(static_cast<int>(pOutput->iFile));
 }
 
@@ -537,17 +554,24 @@ void CloseInput(Stream *pInput)
 {
     posix::DropWatch(static_cast<int>(pInput->iFile));
     close(static_cast<int>(pInput->iFile));
+    pInput->iFile = -1;
 }
 
 Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
 {
+    Stream *pOutput = IdleStream(gOutputs);
+    if (pOutput == nullptr) {
+        iLastError = EMFILE;
+        return nullptr;
+    }
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
-    gWatch.iDirectory = pSearch->iDirectory;
-    gWatch.sName = EntryName(pSearch, sName);
+    Created &created = CreatedOf(pOutput);
+    created.iDirectory = pSearch->iDirectory;
+    created.sName = EntryName(pSearch, sName);
     // Readable too, so that it can be compared with the backup where no
     // watch vouches for it.
-    const int iFile = openat(gWatch.iDirectory, gWatch.sName,
+    const int iFile = openat(created.iDirectory, created.sName,
                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
@@ -556,11 +580,12 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
             close(iFile);
         return nullptr;
     }
-    bOutputWatched = posix::Watch(iFile, true);
-    bOutputBusy = !bOutputWatched && errno == EAGAIN;
-    gWatch.iDevice = info.st_dev;
-    gWatch.iInode = info.st_ino;
-    gWatch.lTime = posix::ModificationTime(info);
+    StartStream(pOutput, iFile);
+    pOutput->bWatched = posix::Watch(iFile, true);
+    pOutput->bBusy = !pOutput->bWatched && errno == EAGAIN;
+    created.iDevice = info.st_dev;
+    created.iInode = info.st_ino;
+    created.lTime = posix::ModificationTime(info);
     // The owner bits alone are safe whoever ends up owning the file.  Group
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
@@ -571,21 +596,48 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
     posix::KeepAttributes(iModel, iFile);
-    return StartStream(&gOutput, iFile);
+    return pOutput;
 }
 
-bool SyncOutput(Stream *pOutput, const Search *pSearch)
+std::size_t SyncCapacity()
+{
+    return std::max<std::size_t>(1, std::min(posix::ForcingCapacity(), FLIGHT_CAPACITY));
+}
+
+bool StartSync(Stream *pOutput, const Search *pSearch)
 {
     if (!FlushOutput(pOutput))
         return false;
-    if (posix::ForceData(static_cast<int>(pOutput->iFile)) != 0) {
-        pOutput->bFailed = true;
-        return Fail();
+    // Where the system cannot begin it, FinishSync forces the file itself.
+    pOutput->bForcing = SyncCapacity() > 1 && posix::StartForcing(static_cast<int>(pOutput->iFile),
+                                                                  pSearch->iDirectory) == 0;
+    return true;
+}
+
+bool FinishSync(Stream *pOutput, const Search *pSearch)
+{
+    const int iFile = static_cast<int>(pOutput->iFile);
+    int iFolderError = 0;
+    if (pOutput->bForcing) {
+        pOutput->bForcing = false;
+        if (posix::AwaitForcing(iFile, &iFolderError) != 0) {
+            pOutput->bFailed = true;
+            return Fail();
+        }
+    } else {
+        if (posix::ForceData(iFile) != 0) {
+            pOutput->bFailed = true;
+            return Fail();
+        }
+        iFolderError = fsync(pSearch->iDirectory) == 0 ? 0 : errno;
     }
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
-    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
-        return Fail();
+    if (iFolderError != 0 && iFolderError != EINVAL && iFolderError != EROFS &&
+        iFolderError != ENOTSUP) {
+        iLastError = iFolderError;
+        return false;
+    }
     if (!OutputIntact(pOutput)) {
         pOutput->bFailed = true;
         return false;
@@ -595,21 +647,23 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
 
 bool OutputIntact(const Stream *pOutput)
 {
-    if (bOutputBusy || (bOutputWatched && posix::Disturbed(static_cast<int>(pOutput->iFile)))) {
+    if (pOutput->bBusy ||
+        (pOutput->bWatched && posix::Disturbed(static_cast<int>(pOutput->iFile)))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
     // Watched, only a rename can have come to a file still empty, and the
     // check once all is written sees that: the first block needs no look.
-    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 && bOutputWatched)
+    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 && pOutput->bWatched)
         return true;
+    const Created &created = CreatedOf(pOutput);
     struct stat info;
-    const bool bGone = fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
+    const bool bGone = fstatat(created.iDirectory, created.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
     if (bGone && errno != ENOENT)
         return Fail();
-    if (bGone || info.st_dev != gWatch.iDevice || info.st_ino != gWatch.iInode ||
+    if (bGone || info.st_dev != created.iDevice || info.st_ino != created.iInode ||
         info.st_size != pOutput->lWritten ||
-        (!bOutputWatched && posix::ModificationTime(info) != gWatch.lTime)) {
+        (!pOutput->bWatched && posix::ModificationTime(info) != created.lTime)) {
         iLastError = ERROR_CHANGED;
         return false;
     }
@@ -619,7 +673,56 @@ bool OutputIntact(const Stream *pOutput)
 bool CloseOutput(Stream *pOutput)
 {
     posix::DropWatch(static_cast<int>(pOutput->iFile));
-    return close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
+    const bool bClosed = close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
+    pOutput->iFile = -1;
+    return bClosed;
+}
+
+bool Undo(const Search *pSearch, Stream *pInput, Stream *pOutput, const char *sName,
+          const char *sBackupName)
+{
+    const int iDirectory = pSearch->iDirectory;
+    const char *sOwn = EntryName(pSearch, sName);
+    const char *sBackup = EntryName(pSearch, sBackupName);
+    struct stat made {
+    }, taken;
+    bool bOurs = pOutput == nullptr;
+    if (pOutput != nullptr) {
+        int iFolderError;
+        if (pOutput->bForcing)
+            static_cast<void>(posix::AwaitForcing(static_cast<int>(pOutput->iFile), &iFolderError));
+        pOutput->bForcing = false;
+        bOurs = fstat(static_cast<int>(pOutput->iFile), &made) == 0;
+        static_cast<void>(CloseOutput(pOutput));
+    }
+    if (pInput != nullptr)
+        CloseInput(pInput);
+    if (!bOurs)
+        return Fail();
+    if (pOutput == nullptr) {
+        // Nothing was made under the name: the backup takes it back unless
+        // another program's file has.
+        return RenameNoReplace(pSearch, sBackupName, sName);
+    }
+    // The backup and what holds the name swap in one step, so that no other
+    // program's file under the name can be lost; then the new file goes
+    // only if it is what was swapped out, and otherwise all goes back.
+    if (posix::ExchangeNames(iDirectory, sBackup, sOwn) == 0) {
+        if (fstatat(iDirectory, sBackup, &taken, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(taken, made))
+            return unlinkat(iDirectory, sBackup, 0) == 0 || Fail();
+        static_cast<void>(posix::ExchangeNames(iDirectory, sBackup, sOwn));
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    // No exchange here (FAT through FUSE, say): the new file goes while the
+    // name still holds it, then the backup takes the name back.
+    if (fstatat(iDirectory, sOwn, &taken, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(taken, made)) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    if (unlinkat(iDirectory, sOwn, 0) != 0)
+        return Fail();
+    return RenameNoReplace(pSearch, sBackupName, sName);
 }
 
 }  // namespace morvane::platform

@@ -397,7 +397,7 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
             dwLastError = ERROR_NOT_A_FILE;
         return nullptr;
     }
-    Stream *pInput = StartStream(&gInput, reinterpret_cast<std::intptr_t>(hFile));
+    Stream *pInput = StartStream(&gInputs[0], reinterpret_cast<std::intptr_t>(hFile));
     DWORD dwAttributes;
     if (!Stamp(hFile, &pInput->lOpenSize, &pInput->lOpenTime, &dwAttributes)) {
         Fail();
@@ -459,7 +459,7 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
         Fail();
         return nullptr;
     }
-    return StartStream(&gOutput, reinterpret_cast<std::intptr_t>(hFile));
+    return StartStream(&gOutputs[0], reinterpret_cast<std::intptr_t>(hFile));
 }
 
 bool OutputIntact(const Stream *)
@@ -468,10 +468,25 @@ bool OutputIntact(const Stream *)
     return true;
 }
 
-bool SyncOutput(Stream *pOutput, const Search *)
+std::size_t SyncCapacity()
 {
-    if (!FlushOutput(pOutput))
-        return false;
+    // One file at a time: the one input and the one output stream.
+    return 1;
+}
+
+bool StartSync(Stream *pOutput, const Search *)
+{
+    return FlushOutput(pOutput);
+}
+
+bool Undo(const Search *, Stream *, Stream *, const char *, const char *)
+{
+    dwLastError = ERROR_NOT_SUPPORTED;  // never called: nothing is ever in flight
+    return false;
+}
+
+bool FinishSync(Stream *pOutput, const Search *)
+{
     if (!FlushFileBuffers(HandleOf(pOutput))) {
         pOutput->bFailed = true;
         return Fail();

@@ -31,6 +31,29 @@ int ForceData(int iFile)
     return fcntl(iFile, F_FULLFSYNC) == 0 ? 0 : fsync(iFile);
 }
 
+std::size_t ForcingCapacity()
+{
+    return 0;
+}
+
+int StartForcing(int, int)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+int AwaitForcing(int, int *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+int ExchangeNames(int, const char *, const char *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
 void AdviseSequential(int iFile, std::int64_t)
 {
     fcntl(iFile, F_RDAHEAD, 1);

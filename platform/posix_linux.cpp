@@ -1,6 +1,8 @@
-// Linux: the no-replace rename, leases that tell of other programs' opens,
+// Linux: the no-replace rename, io_uring to force several files to storage
+// at once from one thread, leases that tell of other programs' opens,
 // the access ACL that Linux keeps as an extended attribute, and the other
 // extended attributes.
+#include "platform.h"
 #include "posix_system.h"
 
 #include <cerrno>
@@ -9,7 +11,10 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/io_uring.h>
+#include <sys/mman.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -17,25 +22,33 @@ namespace morvane::platform::posix {
 
 namespace {
 
-// The files watched, [0] the one read and [1] the one written, or -1; the
-// one of each under a lease now, or -1; whether a writer broke that lease;
-// whether a reader made it give way (it is taken again once it can be);
-// and whether it has held unbroken since it was first taken.  A lease is
-// broken by another program's open or truncate of the file, never by
-// morvane's own calls; a read lease only by an open for writing.
-constexpr int LEASE[2] = {F_RDLCK, F_WRLCK};
-int aFile[2] = {-1, -1};
-volatile std::sig_atomic_t aLeased[2] = {-1, -1};
-volatile std::sig_atomic_t aBroken[2];
-volatile std::sig_atomic_t aYielded[2];
-volatile std::sig_atomic_t aVouching[2];
+// The files watched, or -1, and whether each is written (a write lease) or
+// read (a read lease); the one under a lease now, or -1; whether a writer
+// broke that lease; whether a reader made it give way (it is taken again
+// once it can be had); and whether it has held unbroken since it was first
+// taken.  A lease is broken by another program's open or truncate of the
+// file, never by morvane's own calls; a read lease only by an open for
+// writing.
+constexpr std::size_t WATCHES = 2 * FLIGHT_CAPACITY;
+int aFile[WATCHES];
+bool aWriting[WATCHES];
+volatile std::sig_atomic_t aLeased[WATCHES];
+volatile std::sig_atomic_t aBroken[WATCHES];
+volatile std::sig_atomic_t aYielded[WATCHES];
+volatile std::sig_atomic_t aVouching[WATCHES];
 
-// Notes what became of slot i's lease.  While a break is pending the kernel
-// gives the type the lease must come down to: a read lease for a program
-// that only reads, none for one that writes or truncates.  The other program
-// waits in its open until the lease is given up, so it is given up at once:
-// the kernel refuses to turn a writer's lease into a read lease.
-void NoteBreak(int i)
+int Lease(std::size_t i)
+{
+    return aWriting[i] ? F_WRLCK : F_RDLCK;
+}
+
+// Notes what became of watch i's lease.  While a break is pending the
+// kernel gives the type the lease must come down to: a read lease for a
+// program that only reads, none for one that writes or truncates.  The
+// other program waits in its open until the lease is given up, so it is
+// given up at once: the kernel refuses to turn a writer's lease into a read
+// lease.
+void NoteBreak(std::size_t i)
 {
     const int iFile = aLeased[i];
     if (iFile < 0)
@@ -43,9 +56,9 @@ void NoteBreak(int i)
     const int iTarget = fcntl(iFile, F_GETLEASE);
     // Called outside the handler, the handler may have noted the break
     // meanwhile, and given the lease up.
-    if (iTarget == LEASE[i] || aLeased[i] != iFile)
+    if (iTarget == Lease(i) || aLeased[i] != iFile)
         return;
-    if (i == 1 && iTarget == F_RDLCK)
+    if (aWriting[i] && iTarget == F_RDLCK)
         aYielded[i] = 1;
     else
         aBroken[i] = 1;
@@ -54,12 +67,12 @@ void NoteBreak(int i)
     aLeased[i] = -1;
 }
 
-// Looking at both files copes with two breaks that come as one signal.
+// Looking at every file copes with several breaks that come as one signal.
 extern "C" void OnLeaseBreak(int)
 {
     const int iSaved = errno;
-    NoteBreak(0);
-    NoteBreak(1);
+    for (std::size_t i = 0; i < WATCHES; ++i)
+        NoteBreak(i);
     errno = iSaved;
 }
 
@@ -125,15 +138,116 @@ bool CopyAccessAcl(int iModel, int iFile)
     return fremovexattr(iFile, ACCESS_ACL) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
-int Slot(int iFile)
+// The watch of iFile, or for -1 a free one; WATCHES when there is none.
+std::size_t Slot(int iFile)
 {
-    return aFile[1] == iFile ? 1 : 0;
+    std::size_t i = 0;
+    while (i < WATCHES && aFile[i] != iFile)
+        ++i;
+    return i;
+}
+
+// The ring that forces files to storage, mapped from the kernel: its
+// submission queue (head, tail, mask, the index array and the entries) and
+// its completion queue.  Each file in flight has a pair of entries, its
+// data then its folder, linked so that the folder waits for the data; both
+// carry the pair's number.  Only this thread touches the ring; the kernel
+// publishes with release and reads with acquire, and so does this side.
+struct {
+    int iRing;
+    unsigned nEntries;
+    unsigned *pSqHead, *pSqTail, *pSqMask, *pSqArray;
+    io_uring_sqe *aSqes;
+    unsigned *pCqHead, *pCqTail, *pCqMask;
+    io_uring_cqe *aCqes;
+} gRing{-1, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// Each pair's file, or -1, and its folder; how many of its two entries have yet to
+// complete; and the outcome of each (0 or an error number).
+int aForced[FLIGHT_CAPACITY];
+int aFolder[FLIGHT_CAPACITY];
+int aPending[FLIGHT_CAPACITY];
+int aOutcome[FLIGHT_CAPACITY][2];
+
+// Sets the ring up; leaves gRing.iRing -1 where the kernel has no io_uring,
+// refuses it, or is older than 5.5 (whose rings may drop completions and
+// may not follow links).
+void StartRing()
+{
+    for (int &iFile : aForced)
+        iFile = -1;
+    io_uring_params params{};
+    const long iRing = syscall(__NR_io_uring_setup, 4 * FLIGHT_CAPACITY, &params);
+    if (iRing < 0)
+        return;
+    const std::size_t nSq = params.sq_off.array + params.sq_entries * sizeof(unsigned);
+    const std::size_t nCq = params.cq_off.cqes + params.cq_entries * sizeof(io_uring_cqe);
+    void *pRings = MAP_FAILED, *pSqes = MAP_FAILED;
+    if ((params.features & IORING_FEAT_NODROP) != 0 &&
+        (params.features & IORING_FEAT_SINGLE_MMAP) != 0)
+        pRings = mmap(nullptr, nSq > nCq ? nSq : nCq, PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_POPULATE, static_cast<int>(iRing), IORING_OFF_SQ_RING);
+    if (pRings != MAP_FAILED)
+        pSqes = mmap(nullptr, params.sq_entries * sizeof(io_uring_sqe), PROT_READ | PROT_WRITE,
+                     MAP_SHARED | MAP_POPULATE, static_cast<int>(iRing), IORING_OFF_SQES);
+    if (pSqes == MAP_FAILED) {
+        close(static_cast<int>(iRing));
+        return;
+    }
+    auto *pBase = static_cast<unsigned char *>(pRings);
+    auto field = [pBase](unsigned nOffset) {
+        return reinterpret_cast<unsigned *>(pBase + nOffset);
+    };
+    gRing.nEntries = params.sq_entries;
+    gRing.pSqHead = field(params.sq_off.head);
+    gRing.pSqTail = field(params.sq_off.tail);
+    gRing.pSqMask = field(params.sq_off.ring_mask);
+    gRing.pSqArray = field(params.sq_off.array);
+    gRing.aSqes = static_cast<io_uring_sqe *>(pSqes);
+    gRing.pCqHead = field(params.cq_off.head);
+    gRing.pCqTail = field(params.cq_off.tail);
+    gRing.pCqMask = field(params.cq_off.ring_mask);
+    gRing.aCqes = reinterpret_cast<io_uring_cqe *>(pBase + params.cq_off.cqes);
+    gRing.iRing = static_cast<int>(iRing);
+}
+
+// Takes in every completion the kernel has published.
+void Reap()
+{
+    unsigned uHead = *gRing.pCqHead;
+    const unsigned uTail = __atomic_load_n(gRing.pCqTail, __ATOMIC_ACQUIRE);
+    for (; uHead != uTail; ++uHead) {
+        const io_uring_cqe &cqe = gRing.aCqes[uHead & *gRing.pCqMask];
+        const std::size_t iPair = static_cast<std::size_t>(cqe.user_data >> 1);
+        if (iPair < FLIGHT_CAPACITY && aPending[iPair] > 0) {
+            aOutcome[iPair][cqe.user_data & 1] = cqe.res < 0 ? -cqe.res : 0;
+            --aPending[iPair];
+        }
+    }
+    __atomic_store_n(gRing.pCqHead, uHead, __ATOMIC_RELEASE);
+}
+
+void Prepare(unsigned uTail, int iFile, unsigned uFsyncFlags, unsigned char uFlags,
+             std::uint64_t uData)
+{
+    const unsigned uAt = uTail & *gRing.pSqMask;
+    io_uring_sqe &sqe = gRing.aSqes[uAt];
+    std::memset(&sqe, 0, sizeof sqe);
+    sqe.opcode = IORING_OP_FSYNC;
+    sqe.flags = uFlags;
+    sqe.fd = iFile;
+    sqe.fsync_flags = uFsyncFlags;
+    sqe.user_data = uData;
+    gRing.pSqArray[uAt] = uAt;
 }
 
 }  // namespace
 
 void StartSystem()
 {
+    for (std::size_t i = 0; i < WATCHES; ++i)
+        aFile[i] = aLeased[i] = -1;
+    StartRing();
     // Leases announce their breaks with SIGIO, which would otherwise end us.
     struct sigaction action {};
     action.sa_handler = OnLeaseBreak;
@@ -155,6 +269,80 @@ int RenameExclusive(int iDirectory, const char *sFrom, const char *sTo)
 int ForceData(int iFile)
 {
     return fdatasync(iFile);
+}
+
+std::size_t ForcingCapacity()
+{
+    return gRing.iRing < 0 ? 0 : FLIGHT_CAPACITY;
+}
+
+int StartForcing(int iFile, int iDirectory)
+{
+    std::size_t i = 0;
+    while (i < FLIGHT_CAPACITY && aForced[i] != -1)
+        ++i;
+    // Every entry before these was taken by the kernel: the tail is the head.
+    const unsigned uTail = *gRing.pSqTail;
+    if (i == FLIGHT_CAPACITY || uTail != __atomic_load_n(gRing.pSqHead, __ATOMIC_ACQUIRE)) {
+        errno = EBUSY;
+        return -1;
+    }
+    Prepare(uTail, iFile, IORING_FSYNC_DATASYNC, IOSQE_IO_LINK, 2 * i);
+    Prepare(uTail + 1, iDirectory, 0, 0, 2 * i + 1);
+    aForced[i] = iFile;
+    aFolder[i] = iDirectory;
+    aPending[i] = 2;
+    aOutcome[i][0] = aOutcome[i][1] = 0;
+    __atomic_store_n(gRing.pSqTail, uTail + 2, __ATOMIC_RELEASE);
+    for (int iTry = 0;; ++iTry) {
+        const long nTaken = syscall(__NR_io_uring_enter, gRing.iRing, 2, 0, 0, nullptr, 0);
+        const int iError = errno;
+        const unsigned nHead = __atomic_load_n(gRing.pSqHead, __ATOMIC_ACQUIRE) - uTail;
+        if (nHead == 2)
+            return 0;
+        if (nTaken >= 0 || ((iError == EINTR || iError == EAGAIN) && iTry < 100))
+            continue;
+        // Refused: what the kernel has not taken is taken back.  The data
+        // alone taken, the folder is forced when it is awaited.
+        __atomic_store_n(gRing.pSqTail, uTail + nHead, __ATOMIC_RELEASE);
+        if (nHead == 1) {
+            aPending[i] = 1;
+            aOutcome[i][1] = -1;
+            return 0;
+        }
+        aForced[i] = -1;
+        aPending[i] = 0;
+        errno = iError;
+        return -1;
+    }
+}
+
+int AwaitForcing(int iFile, int *piFolderError)
+{
+    std::size_t i = 0;
+    while (i < FLIGHT_CAPACITY && aForced[i] != iFile)
+        ++i;
+    if (i == FLIGHT_CAPACITY) {
+        errno = EINVAL;
+        return -1;
+    }
+    // A signal ends the wait early; the forcing goes on, and so does the wait.
+    for (Reap(); aPending[i] > 0; Reap())
+        syscall(__NR_io_uring_enter, gRing.iRing, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
+    aForced[i] = -1;
+    if (aOutcome[i][0] != 0) {
+        errno = aOutcome[i][0];
+        return -1;
+    }
+    *piFolderError = aOutcome[i][1];
+    if (*piFolderError == -1)
+        *piFolderError = fsync(aFolder[i]) == 0 ? 0 : errno;
+    return 0;
+}
+
+int ExchangeNames(int iDirectory, const char *sA, const char *sB)
+{
+    return renameat2(iDirectory, sA, iDirectory, sB, RENAME_EXCHANGE);
 }
 
 void AdviseSequential(int iFile, std::int64_t)
@@ -196,15 +384,21 @@ void KeepAttributes(int iModel, int iFile)
 
 bool Watch(int iFile, bool bWriting)
 {
+    const std::size_t i = Slot(-1);
+    if (i == WATCHES) {
+        errno = ENOLCK;
+        return false;
+    }
     const sigset_t old = HoldBreaks();
-    aFile[bWriting] = iFile;
-    aLeased[bWriting] = -1;
-    aBroken[bWriting] = aYielded[bWriting] = aVouching[bWriting] = 0;
-    const bool bLeased = fcntl(iFile, F_SETLEASE, LEASE[bWriting]) == 0;
+    aFile[i] = iFile;
+    aWriting[i] = bWriting;
+    aLeased[i] = -1;
+    aBroken[i] = aYielded[i] = aVouching[i] = 0;
+    const bool bLeased = fcntl(iFile, F_SETLEASE, Lease(i)) == 0;
     const int iError = errno;
     if (bLeased) {
-        aLeased[bWriting] = iFile;
-        aVouching[bWriting] = LeasesSeeAll(iFile);
+        aLeased[i] = iFile;
+        aVouching[i] = LeasesSeeAll(iFile);
     }
     LetBreaksIn(old);
     errno = iError;
@@ -213,12 +407,14 @@ bool Watch(int iFile, bool bWriting)
 
 bool Disturbed(int iFile)
 {
-    const int i = Slot(iFile);
+    const std::size_t i = Slot(iFile);
+    if (i == WATCHES)
+        return true;
     // The kernel is asked too: a break whose signal never came still shows.
     NoteBreak(i);
     if (aYielded[i]) {
         const sigset_t old = HoldBreaks();
-        if (fcntl(iFile, F_SETLEASE, LEASE[i]) == 0) {
+        if (fcntl(iFile, F_SETLEASE, Lease(i)) == 0) {
             aYielded[i] = 0;
             aLeased[i] = iFile;
         }
@@ -229,7 +425,9 @@ bool Disturbed(int iFile)
 
 bool Vouches(int iFile)
 {
-    const int i = Slot(iFile);
+    const std::size_t i = Slot(iFile);
+    if (i == WATCHES)
+        return false;
     NoteBreak(i);
     return aVouching[i] != 0;
 }
@@ -242,9 +440,13 @@ void AdviseRereading(int iFile)
 
 void DropWatch(int iFile)
 {
-    const int i = Slot(iFile);
+    const std::size_t i = Slot(iFile);
+    if (i == WATCHES)
+        return;
+    const sigset_t old = HoldBreaks();
     aLeased[i] = -1;
     aFile[i] = -1;
+    LetBreaksIn(old);
 }
 
 }  // namespace morvane::platform::posix

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace morvane::platform::posix {
@@ -24,6 +25,28 @@ void StartSystem();
 // Forces iFile's data, and what is needed to read it back, through every
 // cache to stable storage.  0 on success; -1 with errno.
 [[nodiscard]] int ForceData(int iFile);
+
+// How many files StartForcing may have begun forcing that AwaitForcing has
+// not yet awaited: 0 where the system forces one file at a time from one
+// thread (the core then calls ForceData itself), and where it could but
+// refuses (io_uring absent, disabled or denied by seccomp).
+[[nodiscard]] std::size_t ForcingCapacity();
+
+// Begins forcing iFile's data as ForceData does, and once that has
+// succeeded the folder iDirectory, without waiting for either.  0 on
+// success; -1 with errno when nothing was begun (the core then forces the
+// file itself).
+[[nodiscard]] int StartForcing(int iFile, int iDirectory);
+
+// Waits until what StartForcing began for iFile has ended, through any
+// signal.  0 when the data reached storage, with *piFolderError 0 or the
+// errno of forcing the folder; -1 with errno when the data did not.
+[[nodiscard]] int AwaitForcing(int iFile, int *piFolderError);
+
+// Swaps the names sA and sB in the folder iDirectory in one step.  0 on
+// success; -1 with errno (EINVAL, ENOSYS or ENOTSUP where the system or
+// the filesystem cannot).
+[[nodiscard]] int ExchangeNames(int iDirectory, const char *sA, const char *sB);
 
 // Tells the system that iFile, lSize bytes long, will be read once from its
 // start to its end.  A hint: failures go unsaid.
@@ -52,8 +75,8 @@ void KeepAttributes(int iModel, int iFile);
 // other program that opens it, until DropWatch.  True when watched; false
 // with errno EAGAIN when another program has it open already (for writing,
 // or at all when bWriting), and with another errno when the system or the
-// filesystem cannot watch it.  At most one file of each kind is watched at
-// a time.
+// filesystem cannot watch it.  At most FLIGHT_CAPACITY files of each kind
+// are watched at a time.
 [[nodiscard]] bool Watch(int iFile, bool bWriting);
 
 // True once another program has opened the watched iFile for writing, or

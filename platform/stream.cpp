@@ -12,13 +12,24 @@ alignas(4096) unsigned char aOutputBuffer[OUTPUT_BUFFER_SIZE];
 
 }  // namespace
 
-Stream gInput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, 0, aInputBuffer, sizeof aInputBuffer};
-Stream gOutput{-1, false, false, 0, 0, 0, 0, 0, 0, 0, 0, aOutputBuffer, sizeof aOutputBuffer};
+Stream gInputs[FLIGHT_CAPACITY];
+Stream gOutputs[FLIGHT_CAPACITY];
+
+Stream *IdleStream(Stream *aPool)
+{
+    for (std::size_t i = 0; i < FLIGHT_CAPACITY; ++i)
+        if (aPool[i].pBuffer == nullptr || aPool[i].iFile == -1)
+            return &aPool[i];
+    return nullptr;
+}
 
 Stream *StartStream(Stream *pStream, std::intptr_t iFile)
 {
+    const bool bInput = pStream >= gInputs && pStream < gInputs + FLIGHT_CAPACITY;
+    pStream->pBuffer = bInput ? aInputBuffer : aOutputBuffer;
+    pStream->nCapacity = bInput ? sizeof aInputBuffer : sizeof aOutputBuffer;
     pStream->iFile = iFile;
-    pStream->bEnd = pStream->bFailed = false;
+    pStream->bEnd = pStream->bFailed = pStream->bForcing = false;
     pStream->nStart = pStream->nEnd = 0;
     pStream->lWritten = 0;
     return pStream;

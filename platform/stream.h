@@ -18,9 +18,12 @@ constexpr std::size_t INPUT_BUFFER_SIZE = 128 * 1024;
 constexpr std::size_t OUTPUT_BUFFER_SIZE = 1024 * 1024;
 
 struct Stream {
-    std::intptr_t iFile;  // file descriptor or handle
+    std::intptr_t iFile;  // file descriptor or handle; -1 while the stream is idle
     bool bEnd;
     bool bFailed;
+    bool bWatched;         // POSIX: the system watches the file for other programs' opens,
+    bool bBusy;            // or one had it open already when it was opened;
+    bool bForcing;         // output: its forcing to storage was started and not yet awaited
     std::uint32_t uMode;   // the input's mode (attributes on Windows), owner and
     std::uint32_t uOwner;  // group: a model for the output where the platform has them
     std::uint32_t uGroup;
@@ -33,10 +36,17 @@ struct Stream {
     std::size_t nCapacity;  // bytes at pBuffer
 };
 
-// The one input and the one output stream; they are static so that no
-// conversion allocates.
-extern Stream gInput;
-extern Stream gOutput;
+// The input and output streams, one of each for every file in flight; they
+// are static so that no conversion allocates.  All inputs share one buffer
+// and all outputs another: only one file is read, written or compared at a
+// time, and a file in flight has read its input to the end and written out
+// its output's buffer.
+extern Stream gInputs[FLIGHT_CAPACITY];
+extern Stream gOutputs[FLIGHT_CAPACITY];
+
+// A stream of aPool (gInputs or gOutputs) that holds no file; null when
+// every one does.
+[[nodiscard]] Stream *IdleStream(Stream *aPool);
 
 // Makes *pStream an open, empty, healthy stream over iFile.
 Stream *StartStream(Stream *pStream, std::intptr_t iFile);
