@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <linux/io_uring.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -162,9 +163,14 @@ struct {
     io_uring_cqe *aCqes;
 } gRing{-1, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
-// Each pair's file, or -1, and its folder; how many of its two entries have yet to
-// complete; and the outcome of each (0 or an error number).
+// How many files may be in flight: 0 without a ring.  Each pair's file, or
+// -1, and its folder; its generation, so that no completion left over from
+// an earlier use of the pair is taken for this one; how many of its two
+// entries have yet to complete; and the outcome of each (0 or an error
+// number).
+std::size_t nCapacity = 0;
 int aForced[FLIGHT_CAPACITY];
+std::uint32_t aGeneration[FLIGHT_CAPACITY];
 int aFolder[FLIGHT_CAPACITY];
 int aPending[FLIGHT_CAPACITY];
 int aOutcome[FLIGHT_CAPACITY][2];
@@ -209,6 +215,15 @@ void StartRing()
     gRing.pCqMask = field(params.cq_off.ring_mask);
     gRing.aCqes = reinterpret_cast<io_uring_cqe *>(pBase + params.cq_off.cqes);
     gRing.iRing = static_cast<int>(iRing);
+    // Each file in flight holds two descriptors: never so many that a file
+    // fails to open where one at a time it would not.
+    rlimit files{};
+    const rlim_t nSpare = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > 16
+                              ? (files.rlim_cur - 16) / 2
+                              : 0;
+    nCapacity = nSpare < FLIGHT_CAPACITY ? static_cast<std::size_t>(nSpare) : FLIGHT_CAPACITY;
+    if (nCapacity < 2)
+        nCapacity = 0;
 }
 
 // Takes in every completion the kernel has published.
@@ -218,8 +233,9 @@ void Reap()
     const unsigned uTail = __atomic_load_n(gRing.pCqTail, __ATOMIC_ACQUIRE);
     for (; uHead != uTail; ++uHead) {
         const io_uring_cqe &cqe = gRing.aCqes[uHead & *gRing.pCqMask];
-        const std::size_t iPair = static_cast<std::size_t>(cqe.user_data >> 1);
-        if (iPair < FLIGHT_CAPACITY && aPending[iPair] > 0) {
+        const std::size_t iPair = static_cast<std::size_t>(cqe.user_data >> 1 & 0xFF);
+        if (iPair < FLIGHT_CAPACITY && aPending[iPair] > 0 &&
+            cqe.user_data >> 32 == aGeneration[iPair]) {
             aOutcome[iPair][cqe.user_data & 1] = cqe.res < 0 ? -cqe.res : 0;
             --aPending[iPair];
         }
@@ -273,7 +289,7 @@ int ForceData(int iFile)
 
 std::size_t ForcingCapacity()
 {
-    return gRing.iRing < 0 ? 0 : FLIGHT_CAPACITY;
+    return gRing.iRing < 0 ? 0 : nCapacity;
 }
 
 int StartForcing(int iFile, int iDirectory)
@@ -287,8 +303,9 @@ int StartForcing(int iFile, int iDirectory)
         errno = EBUSY;
         return -1;
     }
-    Prepare(uTail, iFile, IORING_FSYNC_DATASYNC, IOSQE_IO_LINK, 2 * i);
-    Prepare(uTail + 1, iDirectory, 0, 0, 2 * i + 1);
+    const std::uint64_t uData = std::uint64_t{++aGeneration[i]} << 32 | 2 * i;
+    Prepare(uTail, iFile, IORING_FSYNC_DATASYNC, IOSQE_IO_LINK, uData);
+    Prepare(uTail + 1, iDirectory, 0, 0, uData + 1);
     aForced[i] = iFile;
     aFolder[i] = iDirectory;
     aPending[i] = 2;
@@ -326,9 +343,18 @@ int AwaitForcing(int iFile, int *piFolderError)
         errno = EINVAL;
         return -1;
     }
-    // A signal ends the wait early; the forcing goes on, and so does the wait.
-    for (Reap(); aPending[i] > 0; Reap())
-        syscall(__NR_io_uring_enter, gRing.iRing, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
+    // A signal ends the wait early; the forcing goes on, and so does the
+    // wait.  Should the ring fail, the file is forced here instead: forcing
+    // twice does no harm, and what completes late is passed by.
+    for (Reap(); aPending[i] > 0; Reap()) {
+        if (syscall(__NR_io_uring_enter, gRing.iRing, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) <
+                0 &&
+            errno != EINTR && errno != EAGAIN && errno != EBUSY) {
+            aPending[i] = 0;
+            aOutcome[i][0] = fdatasync(iFile) == 0 ? 0 : errno;
+            aOutcome[i][1] = -1;
+        }
+    }
     aForced[i] = -1;
     if (aOutcome[i][0] != 0) {
         errno = aOutcome[i][0];
