@@ -197,6 +197,8 @@ void StartRing()
         pSqes = mmap(nullptr, params.sq_entries * sizeof(io_uring_sqe), PROT_READ | PROT_WRITE,
                      MAP_SHARED | MAP_POPULATE, static_cast<int>(iRing), IORING_OFF_SQES);
     if (pSqes == MAP_FAILED) {
+        if (pRings != MAP_FAILED)
+            munmap(pRings, nSq > nCq ? nSq : nCq);
         close(static_cast<int>(iRing));
         return;
     }
