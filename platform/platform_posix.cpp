@@ -429,8 +429,26 @@ void CloseInput(Stream *pInput)
     close(static_cast<int>(pInput->iFile));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+namespace {
+
+// Closes the new file iFile, which has nothing written to it, and deletes
+// it while its name still names it (not a file another program put there
+// meanwhile); true once it is gone.
+bool DiscardOutput(int iFile)
 {
+    posix::DropWatch(iFile);
+    close(iFile);
+    struct stat info;
+    return fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           info.st_dev == gWatch.iDevice && info.st_ino == gWatch.iInode &&
+           unlinkat(gWatch.iDirectory, gWatch.sName, 0) == 0;
+}
+
+}  // namespace
+
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
+{
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
     gWatch.iDirectory = pSearch->iDirectory;
@@ -453,12 +471,19 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
+    // The attributes come first: the kernel lets only a user who may write
+    // the file set a user one, and the original's ACL or bits may let its
+    // owner only read it.
     const int iModel = static_cast<int>(pModel->iFile);
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
+    if (!posix::KeepAttributes(iModel, iFile)) {
+        Fail();
+        *pDeleted = DiscardOutput(iFile);
+        return nullptr;
+    }
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    posix::KeepAttributes(iModel, iFile);
     return StartStream(&gOutput, iFile);
 }
 

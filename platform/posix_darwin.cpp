@@ -13,6 +13,17 @@
 
 namespace morvane::platform::posix {
 
+namespace {
+
+// What the process may not do, or the filesystem does not keep (ENOTSUP
+// and EOPNOTSUPP are two numbers here).
+bool Refused(int iError)
+{
+    return iError == EPERM || iError == EACCES || iError == ENOTSUP || iError == EOPNOTSUPP;
+}
+
+}  // namespace
+
 void StartSystem()
 {
 }
@@ -60,13 +71,17 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return bKept;
 }
 
-void KeepAttributes(int iModel, int iFile)
+bool KeepAttributes(int iModel, int iFile)
 {
     // Finder information, resource fork, tags and the quarantine mark.
-    fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR);
+    // fcopyfile goes on past an attribute it cannot set and then fails with
+    // that error; one it cannot read it passes over unsaid.
+    if (fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR) != 0 && !Refused(errno))
+        return false;
     struct stat info;
-    if (fstat(iModel, &info) == 0 && (info.st_flags & UF_HIDDEN) != 0)
-        fchflags(iFile, UF_HIDDEN);
+    if (fstat(iModel, &info) != 0)
+        return false;
+    return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
 }
 
 bool Watch(int, bool)

@@ -40,8 +40,9 @@ bool KeepAccess(int, int, bool bGroupKept)
     return bGroupKept;
 }
 
-void KeepAttributes(int, int)
+bool KeepAttributes(int, int)
 {
+    return true;
 }
 
 bool Watch(int, bool)

@@ -40,13 +40,15 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 // access was copied exactly, or the system has none.
 [[nodiscard]] bool KeepAccess(int iModel, int iFile, bool bGroupKept);
 
-// Gives the new file iFile, before anything is written to it, the extended
-// attributes of its model iModel that the process may read and set, but
-// for the ACL (KeepAccess) and a file capability, which like set-user-ID
-// must not survive a change of content; and the flags a user sets and
-// expects to stay (the Finder's hidden flag on macOS).  What the process
-// or the filesystem refuses is left out, unsaid.
-void KeepAttributes(int iModel, int iFile);
+// Gives the new file iFile, before anything is written to it and while its
+// owner may still write it, the extended attributes of its model iModel that
+// the process may read and set, but for the ACL (KeepAccess) and a file
+// capability, which like set-user-ID must not survive a change of content;
+// and the flags a user sets and expects to stay (the Finder's hidden flag
+// on macOS).  What the process may not read or set (EPERM, EACCES) or the
+// filesystem does not keep (ENOTSUP, EOPNOTSUPP) is left out, unsaid.  False
+// with errno when anything else keeps an attribute from being read or set.
+[[nodiscard]] bool KeepAttributes(int iModel, int iFile);
 
 // Watches iFile, open for reading (bWriting false) or for writing, for any
 // other program that opens it so as to change it (for writing, or at all
