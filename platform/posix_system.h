@@ -2,8 +2,10 @@
 // share (platform_posix.cpp).  One file per system implements it:
 // posix_linux.cpp, posix_darwin.cpp (macOS), and posix_generic.cpp, POSIX.1-2008
 // alone, for every other (FreeBSD, NetBSD, OpenBSD, illumos); the build
-// compiles exactly one.  Each function reports failure as the system call
-// does, by its result with errno set; none retries.
+// compiles exactly one.  The generic file leaves KeepAccess to
+// posix_acl.cpp, through the POSIX.1e ACL calls where the build finds them,
+// or else to posix_no_acl.cpp.  Each function reports failure as the system
+// call does, by its result with errno set; none retries.
 #pragma once
 
 #include <sys/stat.h>
