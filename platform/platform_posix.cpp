@@ -306,7 +306,7 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     sTo = EntryName(pSearch, sTo);
     if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
     // The old name goes only while it still names the linked file: a program
@@ -327,7 +327,8 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
         unlinkat(iDirectory, sTo, 0);
         return false;
     }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
     // the backup name must be free, then a plain rename.  Another program
@@ -497,7 +498,8 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
     }
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
-    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP &&
+        errno != EOPNOTSUPP)
         return Fail();
     if (!OutputIntact(pOutput)) {
         pOutput->bFailed = true;

@@ -37,8 +37,12 @@ int ForceData(int iFile)
 {
     // fsync leaves the data in the drive's cache; where a filesystem
     // refuses the full flush (some network and FUSE ones), fsync is all
-    // there is.
-    return fcntl(iFile, F_FULLFSYNC) == 0 ? 0 : fsync(iFile);
+    // there is.  Any other failure (EIO) is the flush's own.
+    if (fcntl(iFile, F_FULLFSYNC) == 0)
+        return 0;
+    if (errno != ENOTSUP && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOTTY)
+        return -1;
+    return fsync(iFile);
 }
 
 void AdviseSequential(int iFile, std::int64_t)

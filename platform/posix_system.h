@@ -19,8 +19,8 @@ void StartSystem();
 
 // Renames sFrom to sTo, both in the folder iDirectory, in one step that
 // fails with EEXIST when sTo exists.  0 on success; -1 with errno, which is
-// EINVAL, ENOSYS or ENOTSUP when the system or the filesystem has no such
-// rename (the core then does without).
+// EINVAL, ENOSYS, ENOTSUP or EOPNOTSUPP when the system or the filesystem
+// has no such rename (the core then does without).
 [[nodiscard]] int RenameExclusive(int iDirectory, const char *sFrom, const char *sTo);
 
 // Forces iFile's data, and what is needed to read it back, through every
