@@ -91,10 +91,16 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         ReportFailure("Open of input file failed", iError, sBackupName);
         return false;
     }
-    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);
+    bool bDeleted;
+    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput, &bDeleted);
     if (pOutput == nullptr) {
         const int iError = platform::LastError();
         platform::CloseInput(pInput);
+        // A new file that could not take on the original's attributes is
+        // gone again, nothing written: the original goes back whole under
+        // its own name, as it was.
+        if (bDeleted)
+            static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
         ReportFailure("Open of output file failed", iError, sPathName);
         return false;
     }

@@ -158,8 +158,16 @@ void CloseInput(Stream *pInput);
 // Creates sName for binary writing; fails if anything exists under the
 // name.  The new file is private to its owner until it takes on the owner,
 // group and permission bits of pModel's file, as far as the process may give
-// them.  Null on failure.  At most one output stream at a time.
-[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
+// them; before those, while its owner may still write it, it takes every
+// extended attribute of pModel's file that the platform keeps, as far as the
+// process and the filesystem allow (posix_system.h, KeepAttributes).  Null
+// on failure.  When an attribute cannot be read or given for any other
+// reason (a list too long to read, a full filesystem, an I/O error), the
+// new file is deleted again, nothing having been written to it, and
+// *pDeleted is set: the name is then free for the original to go back.
+// At most one output stream at a time.
+[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel,
+                                 bool *pDeleted);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.

@@ -415,12 +415,13 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     sTo = EntryName(pSearch, sTo);
     if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
     if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0)
         return TakeOldName(iDirectory, sFrom, sTo);
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
     // the backup name must be free, then a plain rename.  Another program
@@ -539,8 +540,26 @@ void CloseInput(Stream *pInput)
     close(static_cast<int>(pInput->iFile));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+namespace {
+
+// Closes the new file iFile, which has nothing written to it, and deletes
+// it while its name still names it (not a file another program put there
+// meanwhile); true once it is gone.
+bool DiscardOutput(int iFile)
 {
+    posix::DropWatch(iFile);
+    close(iFile);
+    struct stat info;
+    return fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           info.st_dev == gWatch.iDevice && info.st_ino == gWatch.iInode &&
+           unlinkat(gWatch.iDirectory, gWatch.sName, 0) == 0;
+}
+
+}  // namespace
+
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
+{
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
     gWatch.iDirectory = pSearch->iDirectory;
@@ -565,12 +584,19 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
+    // The attributes come first: the kernel lets only a user who may write
+    // the file set a user one, and the original's ACL or bits may let its
+    // owner only read it.
     const int iModel = static_cast<int>(pModel->iFile);
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
+    if (!posix::KeepAttributes(iModel, iFile)) {
+        Fail();
+        *pDeleted = DiscardOutput(iFile);
+        return nullptr;
+    }
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    posix::KeepAttributes(iModel, iFile);
     return StartStream(&gOutput, iFile);
 }
 
@@ -584,7 +610,8 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
     }
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
-    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP &&
+        errno != EOPNOTSUPP)
         return Fail();
     if (!OutputIntact(pOutput)) {
         pOutput->bFailed = true;

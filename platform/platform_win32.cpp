@@ -441,8 +441,11 @@ void CloseInput(Stream *pInput)
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
 {
+    // What it keeps of its model is given as it is created, or once it is
+    // written (CloseOutput): nothing can fail in between.
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file.  No other program may write, rename or delete
     // it while it is written.  Hidden and system from the start; read-only
