@@ -137,8 +137,8 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     }
     // Bytes another program wrote to the backup since it was opened would
     // go with it: then it stays, reported as a backup that was not deleted.
-    const bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
-    const int iChanged = platform::LastError();
+    bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
+    int iChanged = platform::LastError();
     // A change that neither the watch nor the backup's size and time showed
     // is found in the bytes; which file took it cannot be told, so both stay,
     // as after a failed write.
@@ -152,6 +152,12 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     if (!platform::CloseOutput(pOutput) && !bReadFailed && !bWriteFailed) {
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
+    }
+    // Once more, last: a write to a part of the backup that the comparison
+    // had passed is seen only now.
+    if (!bReadFailed && !bWriteFailed && !bChanged && !platform::InputUnchanged(pInput)) {
+        bChanged = true;
+        iChanged = platform::LastError();
     }
     platform::CloseInput(pInput);
     if (bReadFailed || bWriteFailed) {

@@ -41,7 +41,7 @@ extern "C" void OnInterrupt(int iSignal)
 
 // Whether the system watches the input and the output for other programs'
 // opens, and whether one had the file open already when they were opened.
-bool bInputWatched, bOutputWatched, bInputBusy, bOutputBusy;
+bool bInputWatched, bOutputWatched, bInputBusy;
 
 // Saves errno as the error of the operation that is failing; returns false.
 bool Fail()
@@ -195,6 +195,9 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     sDirectory[nPrefix] = '\0';
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
+
+// The input's file as it was opened, for Delete.
+struct stat gInputFile;
 
 // The output's file as it was created, for OutputIntact.
 struct {
@@ -437,7 +440,17 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 
 bool Delete(const Search *pSearch, const char *sName)
 {
-    return unlinkat(pSearch->iDirectory, EntryName(pSearch, sName), 0) == 0 || Fail();
+    // A file that another program saved under the backup's name meanwhile
+    // is that program's, not the backup.
+    struct stat info;
+    sName = EntryName(pSearch, sName);
+    if (fstatat(pSearch->iDirectory, sName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail();
+    if (info.st_dev != gInputFile.st_dev || info.st_ino != gInputFile.st_ino) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    return unlinkat(pSearch->iDirectory, sName, 0) == 0 || Fail();
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -488,6 +501,7 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         iLastError = ERROR_NOT_A_FILE;
         return nullptr;
     }
+    gInputFile = info;
     if (info.st_size > static_cast<off_t>(INPUT_BUFFER_SIZE))
         posix::AdviseSequential(iFile, info.st_size);
     bInputWatched = posix::Watch(iFile, false);
@@ -519,7 +533,7 @@ bool InputUnchanged(const Stream *pInput)
 
 bool Vouched(const Stream *pInput, const Stream *pOutput)
 {
-    return !bInputBusy && !bOutputBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
+    return !bInputBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
            posix::Vouches(static_cast<int>(pOutput->iFile));
 }
 
@@ -576,7 +590,6 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
         return nullptr;
     }
     bOutputWatched = posix::Watch(iFile, true);
-    bOutputBusy = !bOutputWatched && errno == EAGAIN;
     gWatch.iDevice = info.st_dev;
     gWatch.iInode = info.st_ino;
     gWatch.lTime = posix::ModificationTime(info);
@@ -622,13 +635,15 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
 
 bool OutputIntact(const Stream *pOutput)
 {
-    if (bOutputBusy || (bOutputWatched && posix::Disturbed(static_cast<int>(pOutput->iFile)))) {
+    if (bOutputWatched && posix::Disturbed(static_cast<int>(pOutput->iFile))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
-    // Watched, only a rename can have come to a file still empty, and the
-    // check once all is written sees that: the first block needs no look.
-    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 && bOutputWatched)
+    // Under a lease held since its creation, only a rename can have come to
+    // a file still empty, and the check once all is written sees that: the
+    // first block needs no look.
+    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 &&
+        posix::Vouches(static_cast<int>(pOutput->iFile)))
         return true;
     struct stat info;
     const bool bGone = fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;

@@ -219,15 +219,21 @@ bool Watch(int iFile, bool bWriting)
     aFile[bWriting] = iFile;
     aLeased[bWriting] = -1;
     aBroken[bWriting] = aYielded[bWriting] = aVouching[bWriting] = 0;
-    const bool bLeased = fcntl(iFile, F_SETLEASE, LEASE[bWriting]) == 0;
+    bool bWatched = fcntl(iFile, F_SETLEASE, LEASE[bWriting]) == 0;
     const int iError = errno;
-    if (bLeased) {
+    if (bWatched) {
         aLeased[bWriting] = iFile;
         aVouching[bWriting] = LeasesSeeAll(iFile);
+    } else if (bWriting && iError == EAGAIN) {
+        // Only a program that came after its exclusive creation can have the
+        // new file open, a scanner most likely: the lease gives way to it as
+        // to any reader, and is taken once it can be.
+        aYielded[bWriting] = 1;
+        bWatched = true;
     }
     LetBreaksIn(old);
     errno = iError;
-    return bLeased;
+    return bWatched;
 }
 
 bool Disturbed(int iFile)

@@ -54,10 +54,11 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 
 // Watches iFile, open for reading (bWriting false) or for writing, for any
 // other program that opens it, until DropWatch.  True when watched; false
-// with errno EAGAIN when another program has it open already (for writing,
-// or at all when bWriting), and with another errno when the system or the
-// filesystem cannot watch it.  At most one file of each kind is watched at
-// a time.
+// with errno EAGAIN when another program has the file read open for
+// writing already, and with another errno when the system or the
+// filesystem cannot watch it.  A file being written that another program
+// has open already is watched all the same, the watch given way as to a
+// reader.  At most one file of each kind is watched at a time.
 [[nodiscard]] bool Watch(int iFile, bool bWriting);
 
 // True once another program has opened the watched iFile for writing, or
