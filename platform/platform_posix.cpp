@@ -582,14 +582,23 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // watch vouches for it.
     const int iFile = openat(gWatch.iDirectory, gWatch.sName,
                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat info;
-    if (iFile < 0 || fstat(iFile, &info) != 0) {
+    if (iFile < 0) {
         Fail();
-        if (iFile >= 0)
-            close(iFile);
         return nullptr;
     }
+    // Still empty once watched, or another program wrote to it before the
+    // watch began: then the file is that program's too.
     bOutputWatched = posix::Watch(iFile, true);
+    struct stat info;
+    const bool bLooked = fstat(iFile, &info) == 0;
+    if (!bLooked || info.st_size != 0) {
+        if (bLooked)
+            errno = ERROR_CHANGED;
+        Fail();
+        posix::DropWatch(iFile);
+        close(iFile);
+        return nullptr;
+    }
     gWatch.iDevice = info.st_dev;
     gWatch.iInode = info.st_ino;
     gWatch.lTime = posix::ModificationTime(info);
