@@ -114,9 +114,9 @@ void FindClose(Search *pSearch);
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);
 
-// Deletes the backup sName, the file that the last input stream read.  On
-// POSIX only while the name still names that file: one that another program
-// saved under it meanwhile stays, and the delete fails with ERROR_CHANGED.
+// Deletes the backup sName, the file that the last input stream read, only
+// while the name still names that file: one that another program saved
+// under it meanwhile stays, and the delete fails with ERROR_CHANGED.
 [[nodiscard]] bool Delete(const Search *pSearch, const char *sName);
 
 // Opens the existing regular file sName for binary reading; null on failure,

@@ -69,6 +69,9 @@ wchar_t sOutputPath[LONG_PATH];  // the output stream's file
 DWORD dwOutputAttributes;        // the attributes it takes once whole
 bool bOutputWhole;               // written and forced to storage
 
+// The input's file as it was opened, for Delete.
+BY_HANDLE_FILE_INFORMATION gInputFile;
+
 // Saves the thread's last error as that of the failing operation.
 bool Fail()
 {
@@ -349,8 +352,35 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 
 bool Delete(const Search *pSearch, const char *sName)
 {
+    // A file that another program saved under the backup's name meanwhile
+    // is that program's: the name is opened, and the file deleted through
+    // that handle, only when it is the one that was read.
     static wchar_t sPath[LONG_PATH];
-    return (InFolder(pSearch, sName, sPath) && DeleteFileW(sPath)) || Fail();
+    HANDLE hFile =
+        InFolder(pSearch, sName, sPath)
+            ? CreateFileW(sPath, DELETE | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr)
+            : INVALID_HANDLE_VALUE;
+    if (hFile == INVALID_HANDLE_VALUE)
+        return Fail();
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    bool bDeleted = false;
+    if (!GetFileInformationByHandle(hFile, &info))
+        Fail();
+    else if (info.dwVolumeSerialNumber != gInputFile.dwVolumeSerialNumber ||
+             info.nFileIndexHigh != gInputFile.nFileIndexHigh ||
+             info.nFileIndexLow != gInputFile.nFileIndexLow)
+        dwLastError = ERROR_CHANGED;
+    else if (!SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition,
+                                         sizeof disposition))
+        Fail();
+    else
+        bDeleted = true;
+    CloseHandle(hFile);
+    return bDeleted;
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -405,6 +435,7 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         return nullptr;
     }
     pInput->uMode = dwAttributes & KEPT_ATTRIBUTES;
+    GetFileInformationByHandle(hFile, &gInputFile);
     return pInput;
 }
 
