@@ -67,6 +67,20 @@ blocked() {
     tail -c +$((65537 - room)) <&4 && exec 4<&- && wait $pid
 }
 
+# In a command of blocked, under wine: interrupts morvane as Ctrl-C does and
+# returns once its handler has run.  Wine runs the handler in a thread of
+# its own, and when that thread ends, the first in the process to end,
+# glibc maps libgcc_s to unwind it: that is the sign waited for.
+interrupted() {
+    ! grep -q libgcc_s /proc/$pid/maps || { echo "interrupted: libgcc_s is mapped already" && return 1; }
+    kill -INT $pid && end=$(($(date +%s) + 120))
+    until grep -q libgcc_s /proc/$pid/maps; do
+        kill -0 $pid && [ "$(date +%s)" -lt $end ] ||
+            { echo "interrupted: the handler did not end within 120 s" && return 1; }
+        sleep 0.05
+    done
+}
+
 # Runs the words on a terminal that script makes; prints what the terminal
 # got (both streams), its CR LF line ends as LF.  Under wine, the console's
 # own ESC [ sequences are dropped, a step right read as the blank it draws.
