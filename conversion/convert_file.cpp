@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "conversion.h"
 #include "platform.h"
@@ -32,6 +33,29 @@ namespace {
         nLines += nBlockLines;
     }
     return nLines;
+}
+
+// 0 when the new file as stored is the backup converted, byte for byte;
+// otherwise the error that says why not.  Where no watch vouched for both
+// files, this is what shows that no other program's bytes are in either
+// (an edit in place of the same size, at any time granularity).
+[[nodiscard]] int CompareStored(platform::Stream *pInput, platform::Stream *pOutput)
+{
+    if (!platform::ReadFromStart(pInput) || !platform::ReadFromStart(pOutput))
+        return platform::LastError();
+    unsigned char sBackup[CHUNK_SIZE];
+    unsigned char sStored[CHUNK_SIZE];
+    for (;;) {
+        const std::size_t nBackup = platform::Read(pInput, sBackup, CHUNK_SIZE);
+        const std::size_t nStored = platform::Read(pOutput, sStored, CHUNK_SIZE);
+        if (platform::ReadFailed(pInput) || platform::ReadFailed(pOutput))
+            return platform::LastError();
+        static_cast<void>(ConvertChunk(sBackup, nBackup));
+        if (nBackup != nStored || std::memcmp(sBackup, sStored, nBackup) != 0)
+            return platform::ERROR_CHANGED;
+        if (nBackup == 0)
+            return 0;
+    }
 }
 
 void ReportFailure(const char *sMessage, int iError, const char *sName)
@@ -67,10 +91,16 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         ReportFailure("Open of input file failed", iError, sBackupName);
         return false;
     }
-    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);
+    bool bDeleted;
+    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput, &bDeleted);
     if (pOutput == nullptr) {
         const int iError = platform::LastError();
         platform::CloseInput(pInput);
+        // A new file that could not take on the original's attributes is
+        // gone again, nothing written: the original goes back whole under
+        // its own name, as it was.
+        if (bDeleted)
+            static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
         ReportFailure("Open of output file failed", iError, sPathName);
         return false;
     }
@@ -105,13 +135,24 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
+    // Bytes another program wrote to the backup since it was opened would
+    // go with it: then it stays, reported as a backup that was not deleted.
+    const bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
+    const int iChanged = platform::LastError();
+    // A change that neither the watch nor the backup's size and time showed
+    // is found in the bytes; which file took it cannot be told, so both stay,
+    // as after a failed write.
+    if (!bReadFailed && !bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput)) {
+        const int iError = CompareStored(pInput, pOutput);
+        if (iError != 0) {
+            ReportFailure("Error writing to output file", iError, sPathName);
+            bWriteFailed = true;
+        }
+    }
     if (!platform::CloseOutput(pOutput) && !bReadFailed && !bWriteFailed) {
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
-    // Bytes another program wrote to the backup since it was opened would
-    // go with it: then it stays, reported as a backup that was not deleted.
-    const bool bChanged = !bReadFailed && !bWriteFailed && !platform::InputUnchanged(pInput);
     platform::CloseInput(pInput);
     if (bReadFailed || bWriteFailed) {
         platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
@@ -119,7 +160,7 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     }
 
     if (bChanged || !platform::Delete(pSearch, sBackupName)) {
-        ReportError("Delete of original file failed", platform::LastError());
+        ReportError("Delete of original file failed", bChanged ? iChanged : platform::LastError());
         platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;
     }

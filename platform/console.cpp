@@ -6,6 +6,51 @@
 
 namespace morvane::platform {
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence that starts at pText, within
+// nText bytes, and its code point in *pCode; 0 when none starts there.  The
+// second byte's range hangs on the first, as in RFC 3629's table: that rules
+// out overlong forms, surrogates and code points past U+10FFFF, which a
+// lenient decoder in a terminal could still take for a control.
+std::size_t SequenceLength(const unsigned char *pText, std::size_t nText, char32_t *pCode)
+{
+    const unsigned char c = pText[0];
+    std::size_t nLength = 1;
+    unsigned char cLow = 0x80, cHigh = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF)
+        nLength = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        nLength = 3, cLow = c == 0xE0 ? 0xA0 : 0x80, cHigh = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4)
+        nLength = 4, cLow = c == 0xF0 ? 0x90 : 0x80, cHigh = c == 0xF4 ? 0x8F : 0xBF;
+    else if (c >= 0x80)
+        return 0;
+    if (nLength > nText)
+        return 0;
+    char32_t cCode = c & (0x7F >> (nLength == 1 ? 0 : nLength));
+    for (std::size_t i = 1; i < nLength; ++i) {
+        if (pText[i] < cLow || pText[i] > cHigh)
+            return 0;
+        cCode = cCode << 6 | (pText[i] & 0x3F);
+        cLow = 0x80, cHigh = 0xBF;
+    }
+    *pCode = cCode;
+    return nLength;
+}
+
+// Characters that a terminal acts on rather than shows: the C1 controls (C2
+// 9B is CSI to a UTF-8 terminal), the bidirectional controls, with which a
+// name can be shown as another name, and the line and paragraph separators.
+bool Acts(char32_t cCode)
+{
+    return (cCode >= 0x80 && cCode <= 0x9F) || cCode == 0x061C || cCode == 0x200E ||
+           cCode == 0x200F || (cCode >= 0x202A && cCode <= 0x202E) ||
+           (cCode >= 0x2066 && cCode <= 0x2069) || cCode == 0x2028 || cCode == 0x2029;
+}
+
+}  // namespace
+
 const char *FormatForTerminal(const char *sFormat, std::va_list args, std::size_t *pLength)
 {
     // Large enough for the longest argument a command line can hold.
@@ -21,25 +66,29 @@ const char *FormatForTerminal(const char *sFormat, std::va_list args, std::size_
         --nText;
     const std::size_t nRoom = sizeof sShown - (bLineEnd ? 1 : 0);
     std::size_t nShown = 0;
-    for (std::size_t i = 0; i < nText; ++i) {
-        const auto c = static_cast<unsigned char>(sText[i]);
-        const auto cNext = static_cast<unsigned char>(i + 1 < nText ? sText[i + 1] : 0);
-        // C1 controls, U+0080 to U+009F, are in UTF-8 C2 80 to C2 9F; a UTF-8
-        // terminal acts on them as on ESC sequences (C2 9B is CSI).
-        const bool bC1 = c == 0xC2 && cNext >= 0x80 && cNext <= 0x9F;
-        char sEscape[9] = {sText[i], '\0'};
-        if (bC1)
-            std::snprintf(sEscape, sizeof sEscape, "\\302\\%03o", cNext);
-        else if (c == '\n' || c == '\r' || c == '\t')
-            std::snprintf(sEscape, sizeof sEscape, "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
-        else if (c < 0x20 || c == 0x7F)
-            std::snprintf(sEscape, sizeof sEscape, "\\%03o", c);
-        const std::size_t nEscape = std::strlen(sEscape + 1) + 1;
+    for (std::size_t i = 0, nSequence; i < nText; i += nSequence) {
+        const auto *pText = reinterpret_cast<const unsigned char *>(sText + i);
+        char32_t cCode = 0;
+        nSequence = SequenceLength(pText, nText - i, &cCode);
+        const bool bEscaped = nSequence == 0 || cCode < 0x20 || cCode == 0x7F || Acts(cCode);
+        nSequence = std::max<std::size_t>(nSequence, 1);
+        // A character is shown whole or not at all, and so is its escape.
+        char sEscape[4 * 4 + 1];
+        std::size_t nEscape = 0;
+        if (!bEscaped) {
+            std::memcpy(sEscape, pText, nEscape = nSequence);
+        } else if (cCode == '\n' || cCode == '\r' || cCode == '\t') {
+            sEscape[nEscape++] = '\\';
+            sEscape[nEscape++] = cCode == '\n' ? 'n' : cCode == '\r' ? 'r' : 't';
+        } else {
+            for (std::size_t j = 0; j < nSequence; ++j)
+                nEscape += static_cast<std::size_t>(
+                    std::snprintf(sEscape + nEscape, sizeof sEscape - nEscape, "\\%03o", pText[j]));
+        }
         if (nShown + nEscape > nRoom)
             break;
         std::memcpy(sShown + nShown, sEscape, nEscape);
         nShown += nEscape;
-        i += bC1 ? 1 : 0;
     }
     if (bLineEnd)
         sShown[nShown++] = '\n';

@@ -137,14 +137,37 @@ void FindClose(Search *pSearch);
 // written to it or may have, or it cannot be told.
 [[nodiscard]] bool InputUnchanged(const Stream *pInput);
 
+// True when the system watched both streams' files from their opening
+// until now and saw no other program open them to write: then each holds
+// exactly what morvane read or wrote.  On Linux that takes leases held
+// unbroken on a filesystem whose leases see every program's opens (not
+// FUSE, not a network filesystem); on Windows, files that no other program
+// may open for writing.  False where it cannot be vouched for: the files
+// themselves must then be compared (ReadFromStart).
+[[nodiscard]] bool Vouched(const Stream *pInput, const Stream *pOutput);
+
+// Starts reading pStream's file again from its start, as stored rather than
+// as a cache may still hold it: an input, or an output once SyncOutput has
+// written it whole.  Read, AtEnd and ReadFailed then serve it as an input.
+// False, error number saved, when it cannot be read again.
+[[nodiscard]] bool ReadFromStart(Stream *pStream);
+
 // Closes an input stream.  Leaves LastError() as it was.
 void CloseInput(Stream *pInput);
 
 // Creates sName for binary writing; fails if anything exists under the
 // name.  The new file is private to its owner until it takes on the owner,
 // group and permission bits of pModel's file, as far as the process may give
-// them.  Null on failure.  At most one output stream at a time.
-[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
+// them; before those, while its owner may still write it, it takes every
+// extended attribute of pModel's file that the platform keeps, as far as the
+// process and the filesystem allow (posix_system.h, KeepAttributes).  Null
+// on failure.  When an attribute cannot be read or given for any other
+// reason (a list too long to read, a full filesystem, an I/O error), the
+// new file is deleted again, nothing having been written to it, and
+// *pDeleted is set: the name is then free for the original to go back.
+// At most one output stream at a time.
+[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel,
+                                 bool *pDeleted);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,58 @@ bool ListMatches(Search *pSearch, const char *sPattern)
         return std::strcmp(*static_cast<char *const *>(pA), *static_cast<char *const *>(pB));
     });
     return true;
+}
+
+// The folder's own spelling of sName, a regular file (info): on a volume
+// that ignores case (FAT, macOS's own) or otherwise folds names, a name
+// given in another spelling finds the file, which must keep the name it has
+// and be shown by it.  sName when the folder holds that spelling, or cannot
+// be read.  The folder is read only where the name's letters, their case
+// turned, name a file too: a volume that minds case costs one more look.
+const char *StoredName(int iDirectory, const char *sName, const struct stat &info)
+{
+    static char sStored[NAME_CAPACITY];
+    const std::size_t nName = std::strlen(sName);
+    if (nName >= sizeof sStored)
+        return sName;
+    bool bLetters = false, bWide = false;
+    for (std::size_t i = 0; i <= nName; ++i) {
+        const char c = sName[i];
+        const bool bLetter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        sStored[i] = bLetter ? static_cast<char>(c ^ 0x20) : c;
+        bLetters |= bLetter;
+        bWide |= static_cast<unsigned char>(c) >= 0x80;
+    }
+    struct stat other;
+    if (bLetters ? fstatat(iDirectory, sStored, &other, AT_SYMLINK_NOFOLLOW) != 0 : !bWide)
+        return sName;
+    const int iCopy = fcntl(iDirectory, F_DUPFD_CLOEXEC, 0);
+    DIR *pFolder = iCopy < 0 ? nullptr : fdopendir(iCopy);
+    if (pFolder == nullptr) {
+        if (iCopy >= 0)
+            close(iCopy);
+        return sName;
+    }
+    // The exact spelling first (one of two hard links may be given), then
+    // the one that differs in case alone (through FUSE every spelling has an
+    // inode number of its own), then the one with the file's inode number
+    // (a case or a form that only the volume folds: É for é).
+    int iBest = 0;
+    for (const dirent *pEntry; iBest < 3 && (pEntry = readdir(pFolder)) != nullptr;) {
+        const int iRank = std::strcmp(pEntry->d_name, sName) == 0  ? 3
+                          : strcasecmp(pEntry->d_name, sName) == 0 ? 2
+                          : pEntry->d_ino == info.st_ino           ? 1
+                                                                   : 0;
+        if (iRank > iBest && std::strlen(pEntry->d_name) < sizeof sStored) {
+            iBest = iRank;
+            std::strcpy(sStored, pEntry->d_name);
+        }
+    }
+    closedir(pFolder);
+    if (iBest == 1 && (fstatat(iDirectory, sStored, &other, AT_SYMLINK_NOFOLLOW) != 0 ||
+                       other.st_dev != info.st_dev || other.st_ino != info.st_ino))
+        iBest = 0;
+    return iBest == 1 || iBest == 2 ? sStored : sName;
 }
 
 // The entry's own name within a composed name: what is looked up in the
@@ -251,7 +304,7 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     struct stat info;
     if (fstatat(pSearch->iDirectory, sPattern, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
-        pSearch->sExact = sPattern;
+        pSearch->sExact = StoredName(pSearch->iDirectory, sPattern, info);
     } else if (!ListMatches(pSearch, sPattern)) {
         FindClose(pSearch);
         return nullptr;
@@ -299,6 +352,62 @@ void FindClose(Search *pSearch)
     *pSearch = Search{0, -1, nullptr, nullptr, 0, 0, nullptr};
 }
 
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// After sTo was linked to sFrom's file: takes the name sFrom away from that
+// file in one step, so that no other program's file can lose it.  The name
+// is renamed onto a placeholder that this process has just made, which is
+// all that the rename can replace; what it took is then looked at, and
+// anything other than the linked file (an editor's save that came
+// meanwhile) goes back under sFrom by a link, which replaces nothing.
+bool TakeOldName(int iDirectory, const char *sFrom, const char *sTo)
+{
+    struct stat linked, place, taken;
+    if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail();
+    // A name of this process's own, made anew for each file: one left over
+    // (a failed unlink, a killed run with the same number) is passed by.
+    static unsigned uPlaces = 0;
+    char sPlace[48];
+    int iPlace = -1;
+    for (int iTry = 0; iPlace < 0 && iTry < 100; ++iTry) {
+        std::snprintf(sPlace, sizeof sPlace, ".morvane-%ld-%u.tmp", static_cast<long>(getpid()),
+                      uPlaces++);
+        iPlace =
+            openat(iDirectory, sPlace, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (iPlace < 0 && errno != EEXIST)
+            break;
+    }
+    if (iPlace < 0) {
+        Fail();
+    } else if (fstat(iPlace, &place) != 0 || close(iPlace) != 0 ||
+               renameat(iDirectory, sFrom, iDirectory, sPlace) != 0) {
+        Fail();
+        unlinkat(iDirectory, sPlace, 0);
+    } else if (fstatat(iDirectory, sPlace, &taken, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Fail();  // what the rename took stays, under the placeholder
+    } else if (SameFile(taken, linked)) {
+        unlinkat(iDirectory, sPlace, 0);
+        return true;
+    } else {
+        // Another program's file, or the placeholder itself where the rename
+        // only seemed to take the name.  Where yet another file has taken
+        // sFrom since, this one stays under the placeholder rather than
+        // replace it.
+        if (SameFile(taken, place) || linkat(iDirectory, sPlace, iDirectory, sFrom, 0) == 0)
+            unlinkat(iDirectory, sPlace, 0);
+        iLastError = ERROR_CHANGED;
+    }
+    // The link goes again only while sFrom still names the file, whose one
+    // name it may otherwise be.
+    if (fstatat(iDirectory, sFrom, &taken, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(taken, linked))
+        unlinkat(iDirectory, sTo, 0);
+    return false;
+}
+
 bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 {
     const int iDirectory = pSearch->iDirectory;
@@ -306,28 +415,13 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     sTo = EntryName(pSearch, sTo);
     if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
-    // The old name goes only while it still names the linked file: a program
-    // that saved a new file under it meanwhile keeps that file, and both
-    // names stay as they are.
-    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0) {
-        struct stat linked, original;
-        if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-            fstatat(iDirectory, sFrom, &original, AT_SYMLINK_NOFOLLOW) != 0)
-            return Fail();
-        if (linked.st_dev != original.st_dev || linked.st_ino != original.st_ino) {
-            iLastError = ERROR_CHANGED;
-            return false;
-        }
-        if (unlinkat(iDirectory, sFrom, 0) == 0)
-            return true;
-        Fail();
-        unlinkat(iDirectory, sTo, 0);
-        return false;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
+    if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0)
+        return TakeOldName(iDirectory, sFrom, sTo);
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
     // the backup name must be free, then a plain rename.  Another program
@@ -423,20 +517,57 @@ bool InputUnchanged(const Stream *pInput)
     return false;
 }
 
+bool Vouched(const Stream *pInput, const Stream *pOutput)
+{
+    return !bInputBusy && !bOutputBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
+           posix::Vouches(static_cast<int>(pOutput->iFile));
+}
+
+bool ReadFromStart(Stream *pStream)
+{
+    const int iFile = static_cast<int>(pStream->iFile);
+    if (lseek(iFile, 0, SEEK_SET) != 0)
+        return Fail();
+    posix::AdviseRereading(iFile);
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    return true;
+}
+
 void CloseInput(Stream *pInput)
 {
     posix::DropWatch(static_cast<int>(pInput->iFile));
     close(static_cast<int>(pInput->iFile));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+namespace {
+
+// Closes the new file iFile, which has nothing written to it, and deletes
+// it while its name still names it (not a file another program put there
+// meanwhile); true once it is gone.
+bool DiscardOutput(int iFile)
 {
+    posix::DropWatch(iFile);
+    close(iFile);
+    struct stat info;
+    return fstatat(gWatch.iDirectory, gWatch.sName, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           info.st_dev == gWatch.iDevice && info.st_ino == gWatch.iInode &&
+           unlinkat(gWatch.iDirectory, gWatch.sName, 0) == 0;
+}
+
+}  // namespace
+
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
+{
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
     gWatch.iDirectory = pSearch->iDirectory;
     gWatch.sName = EntryName(pSearch, sName);
+    // Readable too, so that it can be compared with the backup where no
+    // watch vouches for it.
     const int iFile = openat(gWatch.iDirectory, gWatch.sName,
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
@@ -453,12 +584,19 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
+    // The attributes come first: the kernel lets only a user who may write
+    // the file set a user one, and the original's ACL or bits may let its
+    // owner only read it.
     const int iModel = static_cast<int>(pModel->iFile);
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
+    if (!posix::KeepAttributes(iModel, iFile)) {
+        Fail();
+        *pDeleted = DiscardOutput(iFile);
+        return nullptr;
+    }
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    posix::KeepAttributes(iModel, iFile);
     return StartStream(&gOutput, iFile);
 }
 
@@ -472,7 +610,8 @@ bool SyncOutput(Stream *pOutput, const Search *pSearch)
     }
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
-    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+    if (fsync(pSearch->iDirectory) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP &&
+        errno != EOPNOTSUPP)
         return Fail();
     if (!OutputIntact(pOutput)) {
         pOutput->bFailed = true;

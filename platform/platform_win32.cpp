@@ -12,6 +12,7 @@
 #include "console.h"
 #include "platform.h"
 #include "stream.h"
+#include "win32_match.h"
 
 // The C runtime must not expand wildcards in the arguments: morvane does.
 extern "C" {
@@ -143,37 +144,6 @@ const wchar_t *InFolder(const Search *pSearch, const char *sName, wchar_t *sPath
     return nWide != 0 ? sPath : (Fail(), nullptr);
 }
 
-// Whether a long name matches the pattern as the system matches names: *
-// any run, ? any one character (or none at the end or before a dot), . a
-// dot (or the end), case ignored.  Only used to drop what the system's
-// search matched by the 8.3 short name alone, so it errs towards a match.
-bool MatchesLongName(const wchar_t *sPattern, const wchar_t *sName)
-{
-    // bRest[j]: the rest of the pattern matches sName from j on, a row of
-    // the usual table kept from the pattern's end back to its start.
-    static bool bRest[MAX_PATH + 1], bHere[MAX_PATH + 1];
-    const std::size_t nName = std::min<std::size_t>(std::wcslen(sName), MAX_PATH);
-    for (std::size_t j = 0; j <= nName; ++j)
-        bRest[j] = j == nName;
-    for (std::size_t i = std::wcslen(sPattern); i-- > 0;) {
-        const wchar_t c = sPattern[i];
-        for (std::size_t j = nName + 1; j-- > 0;) {
-            const bool bEnd = j == nName;
-            const bool bNext = !bEnd && bRest[j + 1];
-            if (c == L'*')
-                bHere[j] = bRest[j] || (!bEnd && bHere[j + 1]);
-            else if (c == L'?')
-                bHere[j] = bNext || ((bEnd || sName[j] == L'.') && bRest[j]);
-            else if (c == L'.')
-                bHere[j] = (!bEnd && sName[j] == L'.' && bNext) || (bEnd && bRest[j]);
-            else
-                bHere[j] = bNext && CompareStringOrdinal(&sName[j], 1, &c, 1, TRUE) == CSTR_EQUAL;
-        }
-        std::memcpy(bRest, bHere, (nName + 1) * sizeof *bRest);
-    }
-    return bRest[0];
-}
-
 // Copies a search result into *pEntry unless morvane leaves it alone:
 // reparse points (symbolic links, junctions) are not files to convert, and
 // a wildcard does not take a name whose short form alone matched it.
@@ -189,6 +159,11 @@ bool Accept(const Search *pSearch, const WIN32_FIND_DATAW &data, DirectoryEntry 
 }
 
 }  // namespace
+
+bool SameIgnoringCase(wchar_t cOne, wchar_t cOther)
+{
+    return CompareStringOrdinal(&cOne, 1, &cOther, 1, TRUE) == CSTR_EQUAL;
+}
 
 void StartProcess()
 {
@@ -444,13 +419,33 @@ bool InputUnchanged(const Stream *pInput)
     return false;
 }
 
+bool Vouched(const Stream *, const Stream *)
+{
+    // Neither file is shared for writing while it is open, on a network
+    // share too: no other program can have written either.
+    return true;
+}
+
+bool ReadFromStart(Stream *pStream)
+{
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(HandleOf(pStream), start, nullptr, FILE_BEGIN))
+        return Fail();
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    return true;
+}
+
 void CloseInput(Stream *pInput)
 {
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
 {
+    // What it keeps of its model is given as it is created, or once it is
+    // written (CloseOutput): nothing can fail in between.
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file.  No other program may write, rename or delete
     // it while it is written.  Hidden and system from the start; read-only
@@ -460,8 +455,8 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     const DWORD dwCreate = dwOutputAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     HANDLE hFile =
         InFolder(pSearch, sName, sOutputPath)
-            ? CreateFileW(sOutputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
+            ? CreateFileW(sOutputPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          CREATE_NEW, dwCreate != 0 ? dwCreate : FILE_ATTRIBUTE_NORMAL, nullptr)
             : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE) {
         Fail();

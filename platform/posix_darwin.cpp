@@ -9,9 +9,21 @@
 #include <copyfile.h>
 #include <fcntl.h>
 #include <sys/acl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace morvane::platform::posix {
+
+namespace {
+
+// What the process may not do, or the filesystem does not keep (ENOTSUP
+// and EOPNOTSUPP are two numbers here).
+bool Refused(int iError)
+{
+    return iError == EPERM || iError == EACCES || iError == ENOTSUP || iError == EOPNOTSUPP;
+}
+
+}  // namespace
 
 void StartSystem()
 {
@@ -26,8 +38,12 @@ int ForceData(int iFile)
 {
     // fsync leaves the data in the drive's cache; where a filesystem
     // refuses the full flush (some network and FUSE ones), fsync is all
-    // there is.
-    return fcntl(iFile, F_FULLFSYNC) == 0 ? 0 : fsync(iFile);
+    // there is.  Any other failure (EIO) is the flush's own.
+    if (fcntl(iFile, F_FULLFSYNC) == 0)
+        return 0;
+    if (errno != ENOTSUP && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOTTY)
+        return -1;
+    return fsync(iFile);
 }
 
 void AdviseSequential(int iFile, std::int64_t)
@@ -60,13 +76,17 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return bKept;
 }
 
-void KeepAttributes(int iModel, int iFile)
+bool KeepAttributes(int iModel, int iFile)
 {
     // Finder information, resource fork, tags and the quarantine mark.
-    fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR);
+    // fcopyfile goes on past an attribute it cannot set and then fails with
+    // that error; one it cannot read it passes over unsaid.
+    if (fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR) != 0 && !Refused(errno))
+        return false;
     struct stat info;
-    if (fstat(iModel, &info) == 0 && (info.st_flags & UF_HIDDEN) != 0)
-        fchflags(iFile, UF_HIDDEN);
+    if (fstat(iModel, &info) != 0)
+        return false;
+    return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
 }
 
 bool Watch(int, bool)
@@ -78,6 +98,19 @@ bool Watch(int, bool)
 bool Disturbed(int)
 {
     return false;
+}
+
+bool Vouches(int)
+{
+    return false;
+}
+
+void AdviseRereading(int iFile)
+{
+    // A network volume's cache may not have seen another machine's writes.
+    struct statfs info;
+    if (fstatfs(iFile, &info) == 0 && (info.f_flags & MNT_LOCAL) == 0)
+        fcntl(iFile, F_NOCACHE, 1);
 }
 
 void DropWatch(int)

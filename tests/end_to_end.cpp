@@ -83,8 +83,9 @@ TEST_P(EndToEnd, Runs)
     std::ofstream(root / "case") << ". " MORVANE_CASES "/../case.sh\n" << c.sBody << "finish\n";
     const std::string sRunner = RunsDirectly() && MORVANE_EMULATED ? "" : MORVANE_RUNNER " ";
     const std::string sCommand = "cd " + (root / "work").string() +
-                                 " && PLATFORM=" MORVANE_PLATFORM " MORVANE='" + sRunner +
-                                 MORVANE_BINARY "' WINEDEBUG=-all timeout -k 5 " +
+                                 " && PATH=" MORVANE_TOOLS ":$PATH PLATFORM=" MORVANE_PLATFORM
+                                 " MORVANE='" +
+                                 sRunner + MORVANE_BINARY "' WINEDEBUG=-all timeout -k 5 " +
                                  std::to_string(nSeconds) + " sh ../case >../log 2>&1";
     const int iStatus = std::system(sCommand.c_str());
     std::ifstream log(root / "log");
