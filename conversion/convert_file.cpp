@@ -142,7 +142,9 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
     // A change that neither the watch nor the backup's size and time showed
     // is found in the bytes; which file took it cannot be told, so both stay,
     // as after a failed write.
-    if (!bReadFailed && !bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput)) {
+    const bool bCompared =
+        !bReadFailed && !bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput);
+    if (bCompared) {
         const int iError = CompareStored(pInput, pOutput);
         if (iError != 0) {
             ReportFailure("Error writing to output file", iError, sPathName);
@@ -153,9 +155,9 @@ bool ConvertFile(const platform::Search *pSearch, const char *sPathName, const c
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
-    // Once more, last: a write to a part of the backup that the comparison
-    // had passed is seen only now.
-    if (!bReadFailed && !bWriteFailed && !bChanged && !platform::InputUnchanged(pInput)) {
+    // Once more after a comparison, which takes time: a write to a part of
+    // the backup that it had passed is seen only now.
+    if (bCompared && !bWriteFailed && !platform::InputUnchanged(pInput)) {
         bChanged = true;
         iChanged = platform::LastError();
     }
