@@ -446,7 +446,7 @@ bool Delete(const Search *pSearch, const char *sName)
     sName = EntryName(pSearch, sName);
     if (fstatat(pSearch->iDirectory, sName, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return Fail();
-    if (info.st_dev != gInputFile.st_dev || info.st_ino != gInputFile.st_ino) {
+    if (!SameFile(info, gInputFile)) {
         iLastError = ERROR_CHANGED;
         return false;
     }
