@@ -112,12 +112,13 @@ bool FinishFile(const platform::Search *pSearch, Flight *pFile)
     }
     // Bytes another program wrote to the backup since it was opened would
     // go with it: then it stays, reported as a backup that was not deleted.
-    const bool bChanged = !bWriteFailed && !platform::InputUnchanged(pInput);
-    const int iChanged = platform::LastError();
+    bool bChanged = !bWriteFailed && !platform::InputUnchanged(pInput);
+    int iChanged = platform::LastError();
     // A change that neither the watch nor the backup's size and time showed
     // is found in the bytes; which file took it cannot be told, so both stay,
     // as after a failed write.
-    if (!bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput)) {
+    const bool bCompared = !bWriteFailed && !bChanged && !platform::Vouched(pInput, pOutput);
+    if (bCompared) {
         const int iError = CompareStored(pInput, pOutput);
         if (iError != 0) {
             ReportFailure("Error writing to output file", iError, sPathName);
@@ -128,13 +129,19 @@ bool FinishFile(const platform::Search *pSearch, Flight *pFile)
         ReportFailure("Error writing to output file", platform::LastError(), sPathName);
         bWriteFailed = true;
     }
+    // Once more after a comparison, which takes time: a write to a part of
+    // the backup that it had passed is seen only now.
+    if (bCompared && !bWriteFailed && !platform::InputUnchanged(pInput)) {
+        bChanged = true;
+        iChanged = platform::LastError();
+    }
     platform::CloseInput(pInput);
     if (bWriteFailed) {
         platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
         return true;
     }
 
-    if (bChanged || !platform::Delete(pSearch, sBackupName)) {
+    if (bChanged || !platform::Delete(pSearch, pInput, sBackupName)) {
         ReportError("Delete of original file failed", bChanged ? iChanged : platform::LastError());
         platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;
@@ -242,12 +249,19 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
         return false;
     }
     pFile->pInput = pInput;
-    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput);
+    bool bDeleted;
+    platform::Stream *pOutput = platform::OpenOutput(pSearch, sPathName, pInput, &bDeleted);
     if (pOutput == nullptr) {
         const int iError = platform::LastError();
-        if (Halted(pSearch, pFile, true))
-            return true;
         platform::CloseInput(pInput);
+        pFile->pInput = nullptr;
+        // A new file that could not take on the original's attributes is
+        // gone again, nothing written: the original goes back whole under
+        // its own name, as it was.
+        if (bDeleted)
+            static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
+        if (Halted(pSearch, pFile, !bDeleted))
+            return true;
         ReportFailure("Open of output file failed", iError, sPathName);
         return false;
     }

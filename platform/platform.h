@@ -118,8 +118,11 @@ void FindClose(Search *pSearch);
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);
 
-// Deletes the file sName.
-[[nodiscard]] bool Delete(const Search *pSearch, const char *sName);
+// Deletes the backup sName, the file that the input stream pInput read
+// (closed by then), only while the name still names that file: one that
+// another program saved under it meanwhile stays, and the delete fails
+// with ERROR_CHANGED.
+[[nodiscard]] bool Delete(const Search *pSearch, const Stream *pInput, const char *sName);
 
 // Opens the existing regular file sName for binary reading; null on failure,
 // with ERROR_NOT_A_FILE when sName is something else.  From then on the
@@ -163,8 +166,16 @@ void CloseInput(Stream *pInput);
 // Creates sName for binary writing; fails if anything exists under the
 // name.  The new file is private to its owner until it takes on the owner,
 // group and permission bits of pModel's file, as far as the process may give
-// them.  Null on failure.  At most SyncCapacity() output streams at a time.
-[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
+// them; before those, while its owner may still write it, it takes every
+// extended attribute of pModel's file that the platform keeps, as far as the
+// process and the filesystem allow (posix_system.h, KeepAttributes).  Null
+// on failure.  When an attribute cannot be read or given for any other
+// reason (a list too long to read, a full filesystem, an I/O error), the
+// new file is deleted again, nothing having been written to it, and
+// *pDeleted is set: the name is then free for the original to go back.
+// At most SyncCapacity() output streams at a time.
+[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel,
+                                 bool *pDeleted);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.

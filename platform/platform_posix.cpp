@@ -425,12 +425,13 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     sTo = EntryName(pSearch, sTo);
     if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
         return Fail();
     // The filesystem refuses the flag: a hard link cannot replace either.
     if (linkat(iDirectory, sFrom, iDirectory, sTo, 0) == 0)
         return TakeOldName(iDirectory, sFrom, sTo);
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV)
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
     // the backup name must be free, then a plain rename.  Another program
@@ -444,9 +445,20 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     return Fail();
 }
 
-bool Delete(const Search *pSearch, const char *sName)
+bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
 {
-    return unlinkat(pSearch->iDirectory, EntryName(pSearch, sName), 0) == 0 || Fail();
+    // A file that another program saved under the backup's name meanwhile
+    // is that program's, not the backup.
+    struct stat info;
+    sName = EntryName(pSearch, sName);
+    if (fstatat(pSearch->iDirectory, sName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail();
+    if (info.st_dev != static_cast<dev_t>(pInput->uVolume) ||
+        info.st_ino != static_cast<ino_t>(pInput->uIndex)) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    return unlinkat(pSearch->iDirectory, sName, 0) == 0 || Fail();
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -510,6 +522,8 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
     pInput->bWatched = posix::Watch(iFile, false);
     pInput->bBusy = !pInput->bWatched && errno == EAGAIN;
     pInput->uMode = info.st_mode;
+    pInput->uVolume = info.st_dev;
+    pInput->uIndex = info.st_ino;
     pInput->uOwner = info.st_uid;
     pInput->uGroup = info.st_gid;
     pInput->lOpenSize = info.st_size;
@@ -535,7 +549,7 @@ bool InputUnchanged(const Stream *pInput)
 
 bool Vouched(const Stream *pInput, const Stream *pOutput)
 {
-    return !pInput->bBusy && !pOutput->bBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
+    return !pInput->bBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
            posix::Vouches(static_cast<int>(pOutput->iFile));
 }
 
@@ -557,8 +571,29 @@ void CloseInput(Stream *pInput)
     pInput->iFile = -1;
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+namespace {
+
+// Closes pOutput's new file, which has nothing written to it, and deletes
+// it while its name still names it (not a file another program put there
+// meanwhile); true once it is gone.
+bool DiscardOutput(Stream *pOutput)
 {
+    const int iFile = static_cast<int>(pOutput->iFile);
+    posix::DropWatch(iFile);
+    close(iFile);
+    pOutput->iFile = -1;
+    const Created &created = CreatedOf(pOutput);
+    struct stat info;
+    return fstatat(created.iDirectory, created.sName, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           info.st_dev == created.iDevice && info.st_ino == created.iInode &&
+           unlinkat(created.iDirectory, created.sName, 0) == 0;
+}
+
+}  // namespace
+
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
+{
+    *pDeleted = false;
     Stream *pOutput = IdleStream(gOutputs);
     if (pOutput == nullptr) {
         iLastError = EMFILE;
@@ -573,16 +608,26 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // watch vouches for it.
     const int iFile = openat(created.iDirectory, created.sName,
                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat info;
-    if (iFile < 0 || fstat(iFile, &info) != 0) {
+    if (iFile < 0) {
         Fail();
-        if (iFile >= 0)
-            close(iFile);
+        return nullptr;
+    }
+    // Still empty once watched, or another program wrote to it before the
+    // watch began: then the file is that program's too.
+    const bool bWatched = posix::Watch(iFile, true);
+    struct stat info;
+    const bool bLooked = fstat(iFile, &info) == 0;
+    if (!bLooked || info.st_size != 0) {
+        if (bLooked)
+            errno = ERROR_CHANGED;
+        Fail();
+        posix::DropWatch(iFile);
+        close(iFile);
         return nullptr;
     }
     StartStream(pOutput, iFile);
-    pOutput->bWatched = posix::Watch(iFile, true);
-    pOutput->bBusy = !pOutput->bWatched && errno == EAGAIN;
+    pOutput->bWatched = bWatched;
+    pOutput->bBusy = false;
     created.iDevice = info.st_dev;
     created.iInode = info.st_ino;
     created.lTime = posix::ModificationTime(info);
@@ -590,12 +635,19 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
     // exactly; otherwise nothing inherited from the directory stays either.
+    // The attributes come first: the kernel lets only a user who may write
+    // the file set a user one, and the original's ACL or bits may let its
+    // owner only read it.
     const int iModel = static_cast<int>(pModel->iFile);
     const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
+    if (!posix::KeepAttributes(iModel, iFile)) {
+        Fail();
+        *pDeleted = DiscardOutput(pOutput);
+        return nullptr;
+    }
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    posix::KeepAttributes(iModel, iFile);
     return pOutput;
 }
 
@@ -634,7 +686,7 @@ bool FinishSync(Stream *pOutput, const Search *pSearch)
     // Some filesystems cannot force a directory at all; the file's own data
     // is safe by then, and they say so with these.
     if (iFolderError != 0 && iFolderError != EINVAL && iFolderError != EROFS &&
-        iFolderError != ENOTSUP) {
+        iFolderError != ENOTSUP && iFolderError != EOPNOTSUPP) {
         iLastError = iFolderError;
         return false;
     }
@@ -647,14 +699,15 @@ bool FinishSync(Stream *pOutput, const Search *pSearch)
 
 bool OutputIntact(const Stream *pOutput)
 {
-    if (pOutput->bBusy ||
-        (pOutput->bWatched && posix::Disturbed(static_cast<int>(pOutput->iFile)))) {
+    if (pOutput->bWatched && posix::Disturbed(static_cast<int>(pOutput->iFile))) {
         iLastError = ERROR_CHANGED;
         return false;
     }
-    // Watched, only a rename can have come to a file still empty, and the
-    // check once all is written sees that: the first block needs no look.
-    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 && pOutput->bWatched)
+    // Under a lease held since its creation, only a rename can have come to
+    // a file still empty, and the check once all is written sees that: the
+    // first block needs no look.
+    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 &&
+        posix::Vouches(static_cast<int>(pOutput->iFile)))
         return true;
     const Created &created = CreatedOf(pOutput);
     struct stat info;

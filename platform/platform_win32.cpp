@@ -347,10 +347,36 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
            Fail();
 }
 
-bool Delete(const Search *pSearch, const char *sName)
+bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
 {
+    // A file that another program saved under the backup's name meanwhile
+    // is that program's: the name is opened, and the file deleted through
+    // that handle, only when it is the one that was read.
     static wchar_t sPath[LONG_PATH];
-    return (InFolder(pSearch, sName, sPath) && DeleteFileW(sPath)) || Fail();
+    HANDLE hFile =
+        InFolder(pSearch, sName, sPath)
+            ? CreateFileW(sPath, DELETE | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr)
+            : INVALID_HANDLE_VALUE;
+    if (hFile == INVALID_HANDLE_VALUE)
+        return Fail();
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    bool bDeleted = false;
+    if (!GetFileInformationByHandle(hFile, &info))
+        Fail();
+    else if (info.dwVolumeSerialNumber != pInput->uVolume ||
+             ((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow) != pInput->uIndex)
+        dwLastError = ERROR_CHANGED;
+    else if (!SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition,
+                                         sizeof disposition))
+        Fail();
+    else
+        bDeleted = true;
+    CloseHandle(hFile);
+    return bDeleted;
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -405,6 +431,10 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         return nullptr;
     }
     pInput->uMode = dwAttributes & KEPT_ATTRIBUTES;
+    BY_HANDLE_FILE_INFORMATION identity{};
+    GetFileInformationByHandle(hFile, &identity);
+    pInput->uVolume = identity.dwVolumeSerialNumber;
+    pInput->uIndex = (std::uint64_t{identity.nFileIndexHigh} << 32) | identity.nFileIndexLow;
     return pInput;
 }
 
@@ -441,8 +471,11 @@ void CloseInput(Stream *pInput)
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
 {
+    // What it keeps of its model is given as it is created, or once it is
+    // written (CloseOutput): nothing can fail in between.
+    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file.  No other program may write, rename or delete
     // it while it is written.  Hidden and system from the start; read-only

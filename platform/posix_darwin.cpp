@@ -14,6 +14,17 @@
 
 namespace morvane::platform::posix {
 
+namespace {
+
+// What the process may not do, or the filesystem does not keep (ENOTSUP
+// and EOPNOTSUPP are two numbers here).
+bool Refused(int iError)
+{
+    return iError == EPERM || iError == EACCES || iError == ENOTSUP || iError == EOPNOTSUPP;
+}
+
+}  // namespace
+
 void StartSystem()
 {
 }
@@ -27,8 +38,12 @@ int ForceData(int iFile)
 {
     // fsync leaves the data in the drive's cache; where a filesystem
     // refuses the full flush (some network and FUSE ones), fsync is all
-    // there is.
-    return fcntl(iFile, F_FULLFSYNC) == 0 ? 0 : fsync(iFile);
+    // there is.  Any other failure (EIO) is the flush's own.
+    if (fcntl(iFile, F_FULLFSYNC) == 0)
+        return 0;
+    if (errno != ENOTSUP && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOTTY)
+        return -1;
+    return fsync(iFile);
 }
 
 std::size_t ForcingCapacity()
@@ -84,13 +99,17 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return bKept;
 }
 
-void KeepAttributes(int iModel, int iFile)
+bool KeepAttributes(int iModel, int iFile)
 {
     // Finder information, resource fork, tags and the quarantine mark.
-    fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR);
+    // fcopyfile goes on past an attribute it cannot set and then fails with
+    // that error; one it cannot read it passes over unsaid.
+    if (fcopyfile(iModel, iFile, nullptr, COPYFILE_XATTR) != 0 && !Refused(errno))
+        return false;
     struct stat info;
-    if (fstat(iModel, &info) == 0 && (info.st_flags & UF_HIDDEN) != 0)
-        fchflags(iFile, UF_HIDDEN);
+    if (fstat(iModel, &info) != 0)
+        return false;
+    return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
 }
 
 bool Watch(int, bool)

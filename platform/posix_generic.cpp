@@ -1,6 +1,7 @@
 // Every other POSIX system (FreeBSD, NetBSD, OpenBSD, illumos): POSIX.1-2008
 // alone.  No rename that cannot replace (the core links, then renames the
-// old name away), fsync, owner, group and permission bits (no ACL, no extended
+// old name away), fsync, owner, group and permission bits (the ACL is
+// posix_acl.cpp's where the system has the POSIX.1e calls; no extended
 // attributes), and no way to watch a file for other programs: the core's
 // size-and-time checks, and the comparison of both files at the end, stand alone.
 #include "posix_system.h"
@@ -59,13 +60,9 @@ std::int64_t ModificationTime(const struct stat &info)
     return info.st_mtim.tv_sec * std::int64_t{1000000000} + info.st_mtim.tv_nsec;
 }
 
-bool KeepAccess(int, int, bool bGroupKept)
+bool KeepAttributes(int, int)
 {
-    return bGroupKept;
-}
-
-void KeepAttributes(int, int)
-{
+    return true;
 }
 
 bool Watch(int, bool)

@@ -125,18 +125,31 @@ bool LeasesSeeAll(int iFile)
 // Where Linux keeps a file's access ACL.
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
 
+// The kernel gives no list of attribute names over 64 KiB (XATTR_LIST_MAX:
+// a longer one fails with E2BIG, however large the buffer) and takes no
+// value over 64 KiB (XATTR_SIZE_MAX), an ACL's included: these hold all it
+// can give.
+char aNames[1 << 16];
+unsigned char aValue[1 << 16];
+
 // Gives iFile the access ACL of iModel, or none when iModel has none.
 // False when iModel's ACL cannot be read or reproduced.  On a filesystem
 // without ACLs there is nothing to copy, and that succeeds.
 bool CopyAccessAcl(int iModel, int iFile)
 {
-    static unsigned char aAcl[8192];  // 1023 entries; a larger ACL is refused, not cut short
-    const ssize_t nAcl = fgetxattr(iModel, ACCESS_ACL, aAcl, sizeof aAcl);
+    const ssize_t nAcl = fgetxattr(iModel, ACCESS_ACL, aValue, sizeof aValue);
     if (nAcl >= 0)
-        return fsetxattr(iFile, ACCESS_ACL, aAcl, static_cast<std::size_t>(nAcl), 0) == 0;
+        return fsetxattr(iFile, ACCESS_ACL, aValue, static_cast<std::size_t>(nAcl), 0) == 0;
     if (errno != ENODATA && errno != ENOTSUP)
         return false;
     return fremovexattr(iFile, ACCESS_ACL) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
+// An attribute that the process may not read or set, or that the
+// filesystem does not keep (ENOTSUP, which is EOPNOTSUPP here).
+bool Refused(int iError)
+{
+    return iError == EPERM || iError == EACCES || iError == ENOTSUP;
 }
 
 // The watch of iFile, or for -1 a free one; WATCHES when there is none.
@@ -391,12 +404,11 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
     return false;
 }
 
-void KeepAttributes(int iModel, int iFile)
+bool KeepAttributes(int iModel, int iFile)
 {
-    // The kernel caps a list of names, and a value, at 64 KiB each.
-    static char aNames[1 << 16];
-    static unsigned char aValue[1 << 16];
     const ssize_t nNames = flistxattr(iModel, aNames, sizeof aNames);
+    if (nNames < 0)
+        return Refused(errno);
     for (ssize_t i = 0; i < nNames; i += static_cast<ssize_t>(std::strlen(aNames + i)) + 1) {
         const char *sName = aNames + i;
         // The ACL follows its own rule (KeepAccess); a file capability, like
@@ -405,9 +417,16 @@ void KeepAttributes(int iModel, int iFile)
             std::strcmp(sName, "security.capability") == 0)
             continue;
         const ssize_t nValue = fgetxattr(iModel, sName, aValue, sizeof aValue);
-        if (nValue >= 0)
-            fsetxattr(iFile, sName, aValue, static_cast<std::size_t>(nValue), 0);
+        if (nValue < 0) {
+            // One removed since the list was read is not missed.
+            if (errno != ENODATA && !Refused(errno))
+                return false;
+        } else if (fsetxattr(iFile, sName, aValue, static_cast<std::size_t>(nValue), 0) != 0 &&
+                   !Refused(errno)) {
+            return false;
+        }
     }
+    return true;
 }
 
 bool Watch(int iFile, bool bWriting)
@@ -422,15 +441,21 @@ bool Watch(int iFile, bool bWriting)
     aWriting[i] = bWriting;
     aLeased[i] = -1;
     aBroken[i] = aYielded[i] = aVouching[i] = 0;
-    const bool bLeased = fcntl(iFile, F_SETLEASE, Lease(i)) == 0;
+    bool bWatched = fcntl(iFile, F_SETLEASE, Lease(i)) == 0;
     const int iError = errno;
-    if (bLeased) {
+    if (bWatched) {
         aLeased[i] = iFile;
         aVouching[i] = LeasesSeeAll(iFile);
+    } else if (bWriting && iError == EAGAIN) {
+        // Only a program that came after its exclusive creation can have the
+        // new file open, a scanner most likely: the lease gives way to it as
+        // to any reader, and is taken once it can be.
+        aYielded[i] = 1;
+        bWatched = true;
     }
     LetBreaksIn(old);
     errno = iError;
-    return bLeased;
+    return bWatched;
 }
 
 bool Disturbed(int iFile)
@@ -453,11 +478,9 @@ bool Disturbed(int iFile)
 
 bool Vouches(int iFile)
 {
+    // Disturbed has asked the kernel just before; the handler notes the rest.
     const std::size_t i = Slot(iFile);
-    if (i == WATCHES)
-        return false;
-    NoteBreak(i);
-    return aVouching[i] != 0;
+    return i != WATCHES && aVouching[i] != 0;
 }
 
 void AdviseRereading(int iFile)

@@ -2,8 +2,10 @@
 // share (platform_posix.cpp).  One file per system implements it:
 // posix_linux.cpp, posix_darwin.cpp (macOS), and posix_generic.cpp, POSIX.1-2008
 // alone, for every other (FreeBSD, NetBSD, OpenBSD, illumos); the build
-// compiles exactly one.  Each function reports failure as the system call
-// does, by its result with errno set; none retries.
+// compiles exactly one.  The generic file leaves KeepAccess to
+// posix_acl.cpp, through the POSIX.1e ACL calls where the build finds them,
+// or else to posix_no_acl.cpp.  Each function reports failure as the system
+// call does, by its result with errno set; none retries.
 #pragma once
 
 #include <sys/stat.h>
@@ -18,8 +20,8 @@ void StartSystem();
 
 // Renames sFrom to sTo, both in the folder iDirectory, in one step that
 // fails with EEXIST when sTo exists.  0 on success; -1 with errno, which is
-// EINVAL, ENOSYS or ENOTSUP when the system or the filesystem has no such
-// rename (the core then does without).
+// EINVAL, ENOSYS, ENOTSUP or EOPNOTSUPP when the system or the filesystem
+// has no such rename (the core then does without).
 [[nodiscard]] int RenameExclusive(int iDirectory, const char *sFrom, const char *sTo);
 
 // Forces iFile's data, and what is needed to read it back, through every
@@ -63,20 +65,23 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 // access was copied exactly, or the system has none.
 [[nodiscard]] bool KeepAccess(int iModel, int iFile, bool bGroupKept);
 
-// Gives the new file iFile, before anything is written to it, the extended
-// attributes of its model iModel that the process may read and set, but
-// for the ACL (KeepAccess) and a file capability, which like set-user-ID
-// must not survive a change of content; and the flags a user sets and
-// expects to stay (the Finder's hidden flag on macOS).  What the process
-// or the filesystem refuses is left out, unsaid.
-void KeepAttributes(int iModel, int iFile);
+// Gives the new file iFile, before anything is written to it and while its
+// owner may still write it, the extended attributes of its model iModel that
+// the process may read and set, but for the ACL (KeepAccess) and a file
+// capability, which like set-user-ID must not survive a change of content;
+// and the flags a user sets and expects to stay (the Finder's hidden flag
+// on macOS).  What the process may not read or set (EPERM, EACCES) or the
+// filesystem does not keep (ENOTSUP, EOPNOTSUPP) is left out, unsaid.  False
+// with errno when anything else keeps an attribute from being read or set.
+[[nodiscard]] bool KeepAttributes(int iModel, int iFile);
 
 // Watches iFile, open for reading (bWriting false) or for writing, for any
 // other program that opens it, until DropWatch.  True when watched; false
-// with errno EAGAIN when another program has it open already (for writing,
-// or at all when bWriting), and with another errno when the system or the
-// filesystem cannot watch it.  At most FLIGHT_CAPACITY files of each kind
-// are watched at a time.
+// with errno EAGAIN when another program has the file read open for
+// writing already, and with another errno when the system or the
+// filesystem cannot watch it.  A file being written that another program
+// has open already is watched all the same, the watch given way as to a
+// reader.  At most FLIGHT_CAPACITY files of each kind are watched at a time.
 [[nodiscard]] bool Watch(int iFile, bool bWriting);
 
 // True once another program has opened the watched iFile for writing, or

@@ -29,9 +29,11 @@ struct Stream {
     std::uint32_t uGroup;
     std::int64_t lOpenSize;  // input: its file's size and modification time
     std::int64_t lOpenTime;  // when it was opened
-    std::int64_t lWritten;   // output: bytes written to its file
-    std::size_t nStart;      // input: first unread byte of pBuffer
-    std::size_t nEnd;        // input: end of the valid bytes; output: bytes buffered
+    std::uint64_t uVolume;   // input: its file's identity, for Delete
+    std::uint64_t uIndex;
+    std::int64_t lWritten;  // output: bytes written to its file
+    std::size_t nStart;     // input: first unread byte of pBuffer
+    std::size_t nEnd;       // input: end of the valid bytes; output: bytes buffered
     unsigned char *pBuffer;
     std::size_t nCapacity;  // bytes at pBuffer
 };

@@ -1,6 +1,7 @@
 // scanner READY FOLDER...: an on-access scanner's shape.  Reads every file
 // opened in the folders, as antivirus and integrity monitors do, until it
-// is ended or a minute has passed; creates the file READY once it watches.
+// is ended or five minutes (a case's bound) have passed; creates the file
+// READY once it watches.
 // Needs root.
 #include <fcntl.h>
 #include <sys/fanotify.h>
@@ -10,7 +11,7 @@
 
 int main(int argc, char **argv)
 {
-    alarm(60);
+    alarm(300);
     const int iNotify = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC, O_RDONLY | O_LARGEFILE);
     if (iNotify < 0)
         return std::perror("fanotify_init"), 1;
