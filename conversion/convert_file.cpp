@@ -85,6 +85,13 @@ Flight aFlights[platform::FLIGHT_CAPACITY];
 std::size_t iOldest = 0;
 std::size_t nFlights = 0;
 
+// Set once a file has run out of room while others were in flight: from
+// then on each file finishes before the next starts, as one at a time.
+bool bAlone = false;
+
+// Files put back to be converted again, one at a time, in order.
+Flight aAgain[platform::FLIGHT_CAPACITY];
+
 void PrintName(Flight *pFile)
 {
     if (!pFile->bNamed)
@@ -92,24 +99,60 @@ void PrintName(Flight *pFile)
     pFile->bNamed = true;
 }
 
+bool Convert(const platform::Search *pSearch, const char *sName, const char *sPathName,
+             const char *sBackupName, bool bNamed);
+
+// A failure that other files in flight may have caused, by the room or the
+// descriptors that they hold: converted alone, the file might not fail.
+bool MayBeTheFlights(int iError)
+{
+    return nFlights > 0 && !bAlone && platform::OutOfRoom(iError);
+}
+
+// Puts pFile back as it was before it started (its backup renamed back,
+// when bRenamed, in place of its new file); where the backup cannot take
+// its name back, that is said.  False then.
+bool UndoFile(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
+{
+    if (!bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput, pFile->sPathName,
+                                    pFile->sBackupName))
+        return true;
+    const int iError = platform::LastError();
+    PrintName(pFile);
+    ReportError("Rename of input file failed", iError);
+    platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
+                    pFile->sPathName);
+    ++lErrors;
+    return false;
+}
+
 // Finishes pFile once its forcing to storage has ended: checks it, deletes
 // its backup and prints its lines, as a file converted alone would.
-// Returns true exactly when its write failed.
-bool FinishFile(const platform::Search *pSearch, Flight *pFile)
+// Returns true exactly when its write failed; *pAgain instead when it ran
+// out of room while later files were in flight, nothing of it printed or
+// counted.
+bool FinishFile(const platform::Search *pSearch, Flight *pFile, bool *pAgain)
 {
     platform::Stream *pInput = pFile->pInput;
     platform::Stream *pOutput = pFile->pOutput;
     const char *sPathName = pFile->sPathName;
     const char *sBackupName = pFile->sBackupName;
-    PrintName(pFile);
-    lLinesConverted += pFile->lLines;
     // Until the converted file is whole and on storage, the backup is the
     // only complete copy: any failure below keeps it.
     bool bWriteFailed = false;
+    *pAgain = false;
     if (!platform::FinishSync(pOutput, pSearch)) {
-        ReportFailure("Error writing to output file", platform::LastError(), sPathName);
+        const int iError = platform::LastError();
+        if (MayBeTheFlights(iError)) {
+            *pAgain = true;
+            return false;
+        }
+        PrintName(pFile);
+        ReportFailure("Error writing to output file", iError, sPathName);
         bWriteFailed = true;
     }
+    PrintName(pFile);
+    lLinesConverted += pFile->lLines;
     // Bytes another program wrote to the backup since it was opened would
     // go with it: then it stays, reported as a backup that was not deleted.
     bool bChanged = !bWriteFailed && !platform::InputUnchanged(pInput);
@@ -135,13 +178,14 @@ bool FinishFile(const platform::Search *pSearch, Flight *pFile)
         bChanged = true;
         iChanged = platform::LastError();
     }
-    platform::CloseInput(pInput);
+    if (bWriteFailed || bChanged)
+        platform::CloseInput(pInput);
     if (bWriteFailed) {
         platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
         return true;
     }
 
-    if (bChanged || !platform::Delete(pSearch, pInput, sBackupName)) {
+    if (bChanged || !platform::DeleteInput(pSearch, pInput, sBackupName)) {
         ReportError("Delete of original file failed", bChanged ? iChanged : platform::LastError());
         platform::Print(stdout, "Could not delete \"%s\".\n", sBackupName);
         ++lErrors;
@@ -150,36 +194,42 @@ bool FinishFile(const platform::Search *pSearch, Flight *pFile)
     return false;
 }
 
-// Puts pFile back as it was before it started: a file before it failed,
-// and a run converting one file at a time would never have reached it.
-// Where its backup cannot take its name back, that is said.
-void UndoFile(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
+// Converts again, one at a time, the nAgain files of aAgain, put back
+// after running out of room together.  True when one of them fails its
+// write: those after it stay as they were.
+bool ConvertAgain(const platform::Search *pSearch, std::size_t nAgain)
 {
-    if (!bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput, pFile->sPathName,
-                                    pFile->sBackupName))
-        return;
-    const int iError = platform::LastError();
-    PrintName(pFile);
-    ReportError("Rename of input file failed", iError);
-    platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
-                    pFile->sPathName);
-    ++lErrors;
+    bAlone = true;
+    for (std::size_t i = 0; i < nAgain; ++i)
+        if (Convert(pSearch, aAgain[i].sName, aAgain[i].sPathName, aAgain[i].sBackupName,
+                    aAgain[i].bNamed))
+            return true;
+    return false;
 }
 
 // Finishes the oldest file in flight; when its write failed, every file
-// after it is undone.  Returns true exactly then.
+// after it is undone.  Returns true exactly then.  When it ran out of
+// room, it and every file after it are put back and converted again, one
+// at a time.
 bool FinishOldest(const platform::Search *pSearch)
 {
     Flight *pFile = &aFlights[iOldest];
     iOldest = (iOldest + 1) % platform::FLIGHT_CAPACITY;
     --nFlights;
-    if (!FinishFile(pSearch, pFile))
+    bool bAgain;
+    const bool bFailed = FinishFile(pSearch, pFile, &bAgain);
+    if (!bFailed && !bAgain)
         return false;
+    std::size_t nAgain = 0;
+    if (bAgain && UndoFile(pSearch, pFile, true))
+        aAgain[nAgain++] = *pFile;
     for (; nFlights > 0; --nFlights) {
-        UndoFile(pSearch, &aFlights[iOldest], true);
+        Flight *pAfter = &aFlights[iOldest];
+        if (UndoFile(pSearch, pAfter, true) && bAgain)
+            aAgain[nAgain++] = *pAfter;
         iOldest = (iOldest + 1) % platform::FLIGHT_CAPACITY;
     }
-    return true;
+    return bFailed || ConvertAgain(pSearch, nAgain);
 }
 
 // Before pFile, not yet in flight, reports anything: finishes every file
@@ -194,6 +244,29 @@ bool Halted(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
     }
     PrintName(pFile);
     return false;
+}
+
+// pFile, not yet in flight, failed with iError.  Where the files in flight
+// may have caused it, pFile is put back and, once they have finished,
+// converted again alone: *pResult then says whether the wildcard must end,
+// and true is returned.  Otherwise, as Halted.
+bool Retried(const platform::Search *pSearch, Flight *pFile, bool bRenamed, int iError,
+             bool *pResult)
+{
+    if (!MayBeTheFlights(iError)) {
+        *pResult = Halted(pSearch, pFile, bRenamed);
+        return *pResult;
+    }
+    // Copied: a file converted again while those before it finish may take
+    // its place.
+    const Flight file = *pFile;
+    const bool bBack = UndoFile(pSearch, pFile, bRenamed);
+    *pResult = FinishFiles(pSearch);
+    if (!*pResult && bBack) {
+        aAgain[0] = file;
+        *pResult = ConvertAgain(pSearch, 1);
+    }
+    return true;
 }
 
 }  // namespace
@@ -215,6 +288,15 @@ bool FinishFiles(const platform::Search *pSearch)
 bool ConvertFile(const platform::Search *pSearch, const char *sName, const char *sPathName,
                  const char *sBackupName)
 {
+    return Convert(pSearch, sName, sPathName, sBackupName, false);
+}
+
+namespace {
+
+// ConvertFile, for a file whose name line is printed already when bNamed.
+bool Convert(const platform::Search *pSearch, const char *sName, const char *sPathName,
+             const char *sBackupName, bool bNamed)
+{
     Flight *pFile = &aFlights[(iOldest + nFlights) % platform::FLIGHT_CAPACITY];
     std::snprintf(pFile->sName, sizeof pFile->sName, "%s", sName);
     std::snprintf(pFile->sPathName, sizeof pFile->sPathName, "%s", sPathName);
@@ -223,14 +305,15 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
     sBackupName = pFile->sBackupName;
     pFile->pInput = pFile->pOutput = nullptr;
     pFile->lLines = 0;
-    pFile->bNamed = false;
+    pFile->bNamed = bNamed;
     if (nFlights == 0)
         PrintName(pFile);
 
+    bool bResult;
     if (!platform::RenameNoReplace(pSearch, sPathName, sBackupName)) {
         const int iError = platform::LastError();
-        if (Halted(pSearch, pFile, false))
-            return true;
+        if (Retried(pSearch, pFile, false, iError, &bResult))
+            return bResult;
         ReportError("Rename of input file failed", iError);
         platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", sPathName, sBackupName);
         ++lErrors;
@@ -243,8 +326,8 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
         const int iError = platform::LastError();
         if (iError == platform::ERROR_NOT_A_FILE)
             static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
-        if (Halted(pSearch, pFile, iError != platform::ERROR_NOT_A_FILE))
-            return true;
+        if (Retried(pSearch, pFile, iError != platform::ERROR_NOT_A_FILE, iError, &bResult))
+            return bResult;
         ReportFailure("Open of input file failed", iError, sBackupName);
         return false;
     }
@@ -260,8 +343,8 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
         // its own name, as it was.
         if (bDeleted)
             static_cast<void>(platform::RenameNoReplace(pSearch, sBackupName, sPathName));
-        if (Halted(pSearch, pFile, !bDeleted))
-            return true;
+        if (Retried(pSearch, pFile, !bDeleted, iError, &bResult))
+            return bResult;
         ReportFailure("Open of output file failed", iError, sPathName);
         return false;
     }
@@ -301,7 +384,7 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
         // In flight: it finishes in its turn, once as many files as can be
         // forced together are.
         ++nFlights;
-        while (nFlights >= platform::SyncCapacity())
+        while (nFlights >= (bAlone ? 1 : platform::SyncCapacity()))
             if (FinishOldest(pSearch))
                 return true;
         return false;
@@ -309,8 +392,8 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
 
     // Until the converted file is whole and on storage, the backup is the
     // only complete copy: the failure keeps it.
-    if (Halted(pSearch, pFile, true))
-        return true;
+    if (Retried(pSearch, pFile, true, iError, &bResult))
+        return bResult;
     lLinesConverted += pFile->lLines;
     ReportFailure(sFailure, iError, sFailedName);
     static_cast<void>(platform::CloseOutput(pOutput));
@@ -318,5 +401,7 @@ bool ConvertFile(const platform::Search *pSearch, const char *sName, const char 
     platform::Print(stdout, "Original file is now called \"%s\"\n", sBackupName);
     return sFailedName == sPathName;
 }
+
+}  // namespace
 
 }  // namespace morvane

@@ -50,6 +50,10 @@ extern const int ERROR_CHANGED;
 // pipe) where a file was expected.
 extern const int ERROR_NOT_A_FILE;
 
+// True when iError says that the storage, a quota, or the process's or the
+// system's open files ran out.
+[[nodiscard]] bool OutOfRoom(int iError);
+
 // Makes the process fit for a console tool; call once, first.  From then
 // on a file-size limit makes a write fail instead of ending the process,
 // and an interrupt (Ctrl-C, a closed terminal or console, a polite kill, a
@@ -118,11 +122,12 @@ void FindClose(Search *pSearch);
 // Renames sFrom to sTo; fails, renaming nothing, when sTo exists.
 [[nodiscard]] bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo);
 
-// Deletes the backup sName, the file that the input stream pInput read
-// (closed by then), only while the name still names that file: one that
-// another program saved under it meanwhile stays, and the delete fails
-// with ERROR_CHANGED.
-[[nodiscard]] bool Delete(const Search *pSearch, const Stream *pInput, const char *sName);
+// Closes pInput and deletes its file, the backup sName, only while the name
+// still names that file: one that another program saved under it meanwhile
+// stays, and the delete fails with ERROR_CHANGED.  The file's storage may
+// be given back after the return.  False, error number saved, when the
+// file stays; pInput is closed either way.
+[[nodiscard]] bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName);
 
 // Opens the existing regular file sName for binary reading; null on failure,
 // with ERROR_NOT_A_FILE when sName is something else.  From then on the

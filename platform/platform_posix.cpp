@@ -28,6 +28,11 @@ const int ERROR_INTERRUPTED = EINTR;
 const int ERROR_CHANGED = EBUSY;
 const int ERROR_NOT_A_FILE = -1;
 
+bool OutOfRoom(int iError)
+{
+    return iError == ENOSPC || iError == EDQUOT || iError == EMFILE || iError == ENFILE;
+}
+
 namespace {
 
 int iLastError = 0;
@@ -309,6 +314,7 @@ Search *FindFirst(const char *sWildcard, DirectoryEntry *pEntry)
     *pSearch = Search{nPrefix, OpenDirectory(sWildcard, nPrefix), nullptr, nullptr, 0, 0, nullptr};
     if (pSearch->iDirectory < 0)
         return nullptr;
+    posix::WatchFolder(pSearch->iDirectory);
     // A file named exactly means that file, even when it holds [, * or ?; a
     // link, pipe or folder of that name does not hide the pattern's matches.
     struct stat info;
@@ -356,6 +362,7 @@ bool FindNext(Search *pSearch, DirectoryEntry *pEntry)
 
 void FindClose(Search *pSearch)
 {
+    posix::AwaitClosing();
     std::free(pSearch->ppList);
     std::free(pSearch->pNames);
     close(pSearch->iDirectory);
@@ -445,7 +452,11 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     return Fail();
 }
 
-bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
+namespace {
+
+// Deletes the backup sName, the file that pInput read, only while the name
+// still names that file; ERROR_CHANGED otherwise.
+bool DeleteBackup(const Search *pSearch, const Stream *pInput, const char *sName)
 {
     // A file that another program saved under the backup's name meanwhile
     // is that program's, not the backup.
@@ -459,6 +470,23 @@ bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
         return false;
     }
     return unlinkat(pSearch->iDirectory, sName, 0) == 0 || Fail();
+}
+
+}  // namespace
+
+bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
+{
+    // Deleted while still open, so that the name goes at once and the
+    // storage on the last close, which may be made away from this thread.
+    const bool bDeleted = DeleteBackup(pSearch, pInput, sName);
+    const int iFile = static_cast<int>(pInput->iFile);
+    posix::DropWatch(iFile);
+    if (bDeleted)
+        posix::CloseDeleted(iFile);
+    else
+        close(iFile);
+    pInput->iFile = -1;
+    return bDeleted;
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
@@ -639,7 +667,8 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // the file set a user one, and the original's ACL or bits may let its
     // owner only read it.
     const int iModel = static_cast<int>(pModel->iFile);
-    const bool bGroupKept = fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
+    const bool bGroupKept = (info.st_uid == pModel->uOwner && info.st_gid == pModel->uGroup) ||
+                            fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
     if (!posix::KeepAttributes(iModel, iFile)) {
         Fail();

@@ -26,6 +26,12 @@ const int ERROR_INTERRUPTED = ERROR_CANCELLED;
 const int ERROR_CHANGED = ERROR_BUSY;
 const int ERROR_NOT_A_FILE = 0x20000001;  // the customer bit: no system error has it
 
+bool OutOfRoom(int iError)
+{
+    return iError == ERROR_DISK_FULL || iError == ERROR_HANDLE_DISK_FULL ||
+           iError == ERROR_TOO_MANY_OPEN_FILES;
+}
+
 namespace {
 
 // Characters in the longest path the file functions take.
@@ -347,7 +353,11 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
            Fail();
 }
 
-bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
+namespace {
+
+// Deletes the backup sName, the file that pInput read, only while the name
+// still names that file; ERROR_CHANGED otherwise.
+bool DeleteBackup(const Search *pSearch, const Stream *pInput, const char *sName)
 {
     // A file that another program saved under the backup's name meanwhile
     // is that program's: the name is opened, and the file deleted through
@@ -377,6 +387,15 @@ bool Delete(const Search *pSearch, const Stream *pInput, const char *sName)
         bDeleted = true;
     CloseHandle(hFile);
     return bDeleted;
+}
+
+}  // namespace
+
+bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
+{
+    // Open, the file could not be deleted by name.
+    CloseInput(pInput);
+    return DeleteBackup(pSearch, pInput, sName);
 }
 
 std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)

@@ -63,6 +63,15 @@ int AwaitForcing(int, int *)
     return -1;
 }
 
+void CloseDeleted(int iFile)
+{
+    close(iFile);
+}
+
+void AwaitClosing()
+{
+}
+
 int ExchangeNames(int, const char *, const char *)
 {
     errno = ENOSYS;
@@ -110,6 +119,10 @@ bool KeepAttributes(int iModel, int iFile)
     if (fstat(iModel, &info) != 0)
         return false;
     return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
+}
+
+void WatchFolder(int)
+{
 }
 
 bool Watch(int, bool)

@@ -45,6 +45,15 @@ int AwaitForcing(int, int *)
     return -1;
 }
 
+void CloseDeleted(int iFile)
+{
+    close(iFile);
+}
+
+void AwaitClosing()
+{
+}
+
 int ExchangeNames(int, const char *, const char *)
 {
     errno = ENOSYS;
@@ -63,6 +72,10 @@ std::int64_t ModificationTime(const struct stat &info)
 bool KeepAttributes(int, int)
 {
     return true;
+}
+
+void WatchFolder(int)
+{
 }
 
 bool Watch(int, bool)

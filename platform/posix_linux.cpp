@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "posix_system.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>  // renameat2
@@ -68,33 +69,58 @@ void NoteBreak(std::size_t i)
     aLeased[i] = -1;
 }
 
+// Set while the record of a lease is being changed (HoldBreaks): a break
+// that comes meanwhile is only marked, and looked at once the change is
+// made, so that none can come between a lease and its record.  A flag
+// rather than a blocked signal: this costs no system call, and one thread
+// is all that takes leases.
+volatile std::sig_atomic_t bHolding = 0;
+volatile std::sig_atomic_t bDeferred = 0;
+
 // Looking at every file copes with several breaks that come as one signal.
+void NoteBreaks()
+{
+    for (std::size_t i = 0; i < WATCHES; ++i)
+        NoteBreak(i);
+}
+
 extern "C" void OnLeaseBreak(int)
 {
     const int iSaved = errno;
-    for (std::size_t i = 0; i < WATCHES; ++i)
-        NoteBreak(i);
+    if (bHolding)
+        bDeferred = 1;
+    else
+        NoteBreaks();
     errno = iSaved;
 }
 
-// Keeps lease breaks waiting while a lease is taken, so that none can come
-// between the lease and its record; returns the mask to put back with
-// LetBreaksIn.
-sigset_t HoldBreaks()
+void HoldBreaks()
 {
-    sigset_t io, old;
-    sigemptyset(&io);
-    sigaddset(&io, SIGIO);
-    sigprocmask(SIG_BLOCK, &io, &old);
-    return old;
+    bHolding = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
-void LetBreaksIn(const sigset_t &old)
+// A break marked while held is looked at now; one that comes after the
+// flag is down is looked at by the handler itself, and looking twice does
+// no harm.
+void LetBreaksIn()
 {
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    bHolding = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (bDeferred) {
+        bDeferred = 0;
+        NoteBreaks();
+    }
 }
 
-// Whether a lease on iFile sees every program that opens it: on a local
+// Whether leases in the folder being searched see every program that
+// opens its files (LeasesSeeAll), found once per folder: a file renamed or
+// created in the folder is on the folder's filesystem, since a mount point
+// can be neither.
+bool bFolderSeesAll = false;
+
+// Whether a lease on a file on iFile's filesystem sees every program that opens it: on a local
 // filesystem every open goes through this kernel; FUSE and network
 // filesystems also take writes that never pass its opens (through the
 // folder behind a bindfs mount, or from another machine).
@@ -182,6 +208,7 @@ struct {
 // entries have yet to complete; and the outcome of each (0 or an error
 // number).
 std::size_t nCapacity = 0;
+bool bClosesAway = false;  // the ring can close files (Linux 5.6)
 int aForced[FLIGHT_CAPACITY];
 std::uint32_t aGeneration[FLIGHT_CAPACITY];
 int aFolder[FLIGHT_CAPACITY];
@@ -230,16 +257,30 @@ void StartRing()
     gRing.pCqMask = field(params.cq_off.ring_mask);
     gRing.aCqes = reinterpret_cast<io_uring_cqe *>(pBase + params.cq_off.cqes);
     gRing.iRing = static_cast<int>(iRing);
-    // Each file in flight holds two descriptors: never so many that a file
-    // fails to open where one at a time it would not.
+    // A close handed to the ring that the kernel cannot do would come back
+    // with an error that does not tell whether the descriptor was closed.
+    alignas(io_uring_probe) unsigned char
+        aProbe[sizeof(io_uring_probe) + 256 * sizeof(io_uring_probe_op)] = {};
+    auto *pProbe = reinterpret_cast<io_uring_probe *>(aProbe);
+    bClosesAway = syscall(__NR_io_uring_register, iRing, IORING_REGISTER_PROBE, pProbe, 256) == 0 &&
+                  pProbe->last_op >= IORING_OP_CLOSE &&
+                  (pProbe->ops[IORING_OP_CLOSE].flags & IO_URING_OP_SUPPORTED) != 0;
+    // Each file in flight holds two descriptors, and a backup being closed
+    // (CloseDeleted) one: never so many that a file fails to open where one
+    // at a time it would not.
     rlimit files{};
     const rlim_t nSpare = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > 16
-                              ? (files.rlim_cur - 16) / 2
+                              ? (files.rlim_cur - 16) / 3
                               : 0;
     nCapacity = nSpare < FLIGHT_CAPACITY ? static_cast<std::size_t>(nSpare) : FLIGHT_CAPACITY;
     if (nCapacity < 2)
         nCapacity = 0;
 }
+
+// Closes that CloseDeleted has handed to the ring and that have not yet
+// completed, each marked CLOSING.
+constexpr std::uint64_t CLOSING = std::uint64_t{1} << 63;
+std::size_t nClosing = 0;
 
 // Takes in every completion the kernel has published.
 void Reap()
@@ -248,6 +289,10 @@ void Reap()
     const unsigned uTail = __atomic_load_n(gRing.pCqTail, __ATOMIC_ACQUIRE);
     for (; uHead != uTail; ++uHead) {
         const io_uring_cqe &cqe = gRing.aCqes[uHead & *gRing.pCqMask];
+        if (cqe.user_data == CLOSING) {
+            --nClosing;
+            continue;
+        }
         const std::size_t iPair = static_cast<std::size_t>(cqe.user_data >> 1 & 0xFF);
         if (iPair < FLIGHT_CAPACITY && aPending[iPair] > 0 &&
             cqe.user_data >> 32 == aGeneration[iPair]) {
@@ -256,6 +301,14 @@ void Reap()
         }
     }
     __atomic_store_n(gRing.pCqHead, uHead, __ATOMIC_RELEASE);
+}
+
+// Waits for one more completion; false when the ring fails.
+bool AwaitCompletion()
+{
+    return syscall(__NR_io_uring_enter, gRing.iRing, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) >=
+               0 ||
+           errno == EINTR || errno == EAGAIN || errno == EBUSY;
 }
 
 void Prepare(unsigned uTail, int iFile, unsigned uFsyncFlags, unsigned char uFlags,
@@ -362,9 +415,7 @@ int AwaitForcing(int iFile, int *piFolderError)
     // wait.  Should the ring fail, the file is forced here instead: forcing
     // twice does no harm, and what completes late is passed by.
     for (Reap(); aPending[i] > 0; Reap()) {
-        if (syscall(__NR_io_uring_enter, gRing.iRing, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) <
-                0 &&
-            errno != EINTR && errno != EAGAIN && errno != EBUSY) {
+        if (!AwaitCompletion()) {
             aPending[i] = 0;
             aOutcome[i][0] = fdatasync(iFile) == 0 ? 0 : errno;
             aOutcome[i][1] = -1;
@@ -379,6 +430,52 @@ int AwaitForcing(int iFile, int *piFolderError)
     if (*piFolderError == -1)
         *piFolderError = fsync(aFolder[i]) == 0 ? 0 : errno;
     return 0;
+}
+
+void CloseDeleted(int iFile)
+{
+    if (gRing.iRing < 0 || !bClosesAway || nCapacity == 0) {
+        close(iFile);
+        return;
+    }
+    // Done away from this thread (IOSQE_ASYNC): the last close of the file
+    // is then made by the kernel's worker, which gives its storage back.
+    for (Reap(); nClosing >= nCapacity; Reap())
+        if (!AwaitCompletion())
+            break;
+    const unsigned uTail = *gRing.pSqTail;
+    if (nClosing >= nCapacity || uTail != __atomic_load_n(gRing.pSqHead, __ATOMIC_ACQUIRE)) {
+        close(iFile);
+        return;
+    }
+    const unsigned uAt = uTail & *gRing.pSqMask;
+    io_uring_sqe &sqe = gRing.aSqes[uAt];
+    std::memset(&sqe, 0, sizeof sqe);
+    sqe.opcode = IORING_OP_CLOSE;
+    sqe.flags = IOSQE_ASYNC;
+    sqe.fd = iFile;
+    sqe.user_data = CLOSING;
+    gRing.pSqArray[uAt] = uAt;
+    __atomic_store_n(gRing.pSqTail, uTail + 1, __ATOMIC_RELEASE);
+    long nTaken;
+    do
+        nTaken = syscall(__NR_io_uring_enter, gRing.iRing, 1, 0, 0, nullptr, 0);
+    while (nTaken < 0 && errno == EINTR);
+    if (__atomic_load_n(gRing.pSqHead, __ATOMIC_ACQUIRE) != uTail) {
+        ++nClosing;
+        return;
+    }
+    __atomic_store_n(gRing.pSqTail, uTail, __ATOMIC_RELEASE);
+    close(iFile);
+}
+
+void AwaitClosing()
+{
+    if (gRing.iRing < 0)
+        return;
+    for (Reap(); nClosing > 0; Reap())
+        if (!AwaitCompletion())
+            return;
 }
 
 int ExchangeNames(int iDirectory, const char *sA, const char *sB)
@@ -429,6 +526,11 @@ bool KeepAttributes(int iModel, int iFile)
     return true;
 }
 
+void WatchFolder(int iDirectory)
+{
+    bFolderSeesAll = LeasesSeeAll(iDirectory);
+}
+
 bool Watch(int iFile, bool bWriting)
 {
     const std::size_t i = Slot(-1);
@@ -436,7 +538,7 @@ bool Watch(int iFile, bool bWriting)
         errno = ENOLCK;
         return false;
     }
-    const sigset_t old = HoldBreaks();
+    HoldBreaks();
     aFile[i] = iFile;
     aWriting[i] = bWriting;
     aLeased[i] = -1;
@@ -445,7 +547,7 @@ bool Watch(int iFile, bool bWriting)
     const int iError = errno;
     if (bWatched) {
         aLeased[i] = iFile;
-        aVouching[i] = LeasesSeeAll(iFile);
+        aVouching[i] = bFolderSeesAll;
     } else if (bWriting && iError == EAGAIN) {
         // Only a program that came after its exclusive creation can have the
         // new file open, a scanner most likely: the lease gives way to it as
@@ -453,7 +555,7 @@ bool Watch(int iFile, bool bWriting)
         aYielded[i] = 1;
         bWatched = true;
     }
-    LetBreaksIn(old);
+    LetBreaksIn();
     errno = iError;
     return bWatched;
 }
@@ -466,12 +568,12 @@ bool Disturbed(int iFile)
     // The kernel is asked too: a break whose signal never came still shows.
     NoteBreak(i);
     if (aYielded[i]) {
-        const sigset_t old = HoldBreaks();
+        HoldBreaks();
         if (fcntl(iFile, F_SETLEASE, Lease(i)) == 0) {
             aYielded[i] = 0;
             aLeased[i] = iFile;
         }
-        LetBreaksIn(old);
+        LetBreaksIn();
     }
     return aBroken[i] != 0;
 }
@@ -485,7 +587,7 @@ bool Vouches(int iFile)
 
 void AdviseRereading(int iFile)
 {
-    if (!LeasesSeeAll(iFile))
+    if (!bFolderSeesAll)
         posix_fadvise(iFile, 0, 0, POSIX_FADV_DONTNEED);
 }
 
@@ -494,10 +596,10 @@ void DropWatch(int iFile)
     const std::size_t i = Slot(iFile);
     if (i == WATCHES)
         return;
-    const sigset_t old = HoldBreaks();
+    HoldBreaks();
     aLeased[i] = -1;
     aFile[i] = -1;
-    LetBreaksIn(old);
+    LetBreaksIn();
 }
 
 }  // namespace morvane::platform::posix

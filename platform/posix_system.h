@@ -45,6 +45,16 @@ void StartSystem();
 // errno of forcing the folder; -1 with errno when the data did not.
 [[nodiscard]] int AwaitForcing(int iFile, int *piFolderError);
 
+// Closes iFile, read to its end and its name deleted: its storage is given
+// back on this last close, which on some disks waits for a discard to be
+// done.  Where files are forced through io_uring, the close is done there,
+// away from this thread; at most FLIGHT_CAPACITY such closes are pending
+// at a time.  Failures go unsaid: the file was only read.
+void CloseDeleted(int iFile);
+
+// Waits until every close that CloseDeleted left pending has been done.
+void AwaitClosing();
+
 // Swaps the names sA and sB in the folder iDirectory in one step.  0 on
 // success; -1 with errno (EINVAL, ENOSYS or ENOTSUP where the system or
 // the filesystem cannot).
@@ -74,6 +84,10 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 // filesystem does not keep (ENOTSUP, EOPNOTSUPP) is left out, unsaid.  False
 // with errno when anything else keeps an attribute from being read or set.
 [[nodiscard]] bool KeepAttributes(int iModel, int iFile);
+
+// Notes that the files to watch from now on are in the folder iDirectory,
+// for Vouches and AdviseRereading, which depend on its filesystem.
+void WatchFolder(int iDirectory);
 
 // Watches iFile, open for reading (bWriting false) or for writing, for any
 // other program that opens it, until DropWatch.  True when watched; false
