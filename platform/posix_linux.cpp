@@ -422,6 +422,12 @@ int AwaitForcing(int iFile, int *piFolderError)
         }
     }
     aForced[i] = -1;
+    // Cancelled, the forcing was never made: the kernel could not start a
+    // worker to make it (the user's or the cgroup's process limit reached).
+    if (aOutcome[i][0] == ECANCELED)
+        aOutcome[i][0] = fdatasync(iFile) == 0 ? 0 : errno;
+    if (aOutcome[i][1] == ECANCELED)
+        aOutcome[i][1] = -1;
     if (aOutcome[i][0] != 0) {
         errno = aOutcome[i][0];
         return -1;
