@@ -482,7 +482,7 @@ bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
     const int iFile = static_cast<int>(pInput->iFile);
     posix::DropWatch(iFile);
     if (bDeleted)
-        posix::CloseDeleted(iFile);
+        posix::CloseDeleted(iFile, pInput->lOpenSize);
     else
         close(iFile);
     pInput->iFile = -1;

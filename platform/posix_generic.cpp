@@ -45,7 +45,7 @@ int AwaitForcing(int, int *)
     return -1;
 }
 
-void CloseDeleted(int iFile)
+void CloseDeleted(int iFile, std::int64_t)
 {
     close(iFile);
 }

@@ -16,6 +16,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -65,8 +66,10 @@ void NoteBreak(std::size_t i)
     else
         aBroken[i] = 1;
     aVouching[i] = 0;
-    fcntl(iFile, F_SETLEASE, F_UNLCK);
+    // Unrecorded first: a handler that ran in between would otherwise see
+    // the lease gone and take a reader's open for a writer's.
     aLeased[i] = -1;
+    fcntl(iFile, F_SETLEASE, F_UNLCK);
 }
 
 // Set while the record of a lease is being changed (HoldBreaks): a break
@@ -119,6 +122,15 @@ void LetBreaksIn()
 // created in the folder is on the folder's filesystem, since a mount point
 // can be neither.
 bool bFolderSeesAll = false;
+
+// Whether the folder's filesystem had room to spare when its search began:
+// only then are small backups closed away from this thread (CloseDeleted),
+// whose storage comes back a moment after the ring says they are closed.
+// With that much room, the few such moments that a file converted again
+// after running out of room could meet are not what ran it out.
+constexpr std::uint64_t ROOM_TO_SPARE = std::uint64_t{1} << 30;
+constexpr std::int64_t SMALL_BACKUP = std::int64_t{1} << 20;
+bool bRoomToSpare = false;
 
 // Whether a lease on a file on iFile's filesystem sees every program that opens it: on a local
 // filesystem every open goes through this kernel; FUSE and network
@@ -438,9 +450,10 @@ int AwaitForcing(int iFile, int *piFolderError)
     return 0;
 }
 
-void CloseDeleted(int iFile)
+void CloseDeleted(int iFile, std::int64_t lSize)
 {
-    if (gRing.iRing < 0 || !bClosesAway || nCapacity == 0) {
+    if (gRing.iRing < 0 || !bClosesAway || nCapacity == 0 || !bRoomToSpare ||
+        lSize > SMALL_BACKUP) {
         close(iFile);
         return;
     }
@@ -535,6 +548,9 @@ bool KeepAttributes(int iModel, int iFile)
 void WatchFolder(int iDirectory)
 {
     bFolderSeesAll = LeasesSeeAll(iDirectory);
+    struct statvfs room;
+    bRoomToSpare = fstatvfs(iDirectory, &room) == 0 &&
+                   room.f_bavail >= ROOM_TO_SPARE / (room.f_frsize > 0 ? room.f_frsize : 1);
 }
 
 bool Watch(int iFile, bool bWriting)

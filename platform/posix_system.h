@@ -45,12 +45,14 @@ void StartSystem();
 // errno of forcing the folder; -1 with errno when the data did not.
 [[nodiscard]] int AwaitForcing(int iFile, int *piFolderError);
 
-// Closes iFile, read to its end and its name deleted: its storage is given
-// back on this last close, which on some disks waits for a discard to be
-// done.  Where files are forced through io_uring, the close is done there,
-// away from this thread; at most FLIGHT_CAPACITY such closes are pending
-// at a time.  Failures go unsaid: the file was only read.
-void CloseDeleted(int iFile);
+// Closes iFile, lSize bytes long, read to its end and its name deleted:
+// its storage is given back on this last close, which on some disks waits
+// for a discard to be done.  Where files are forced through io_uring, a
+// small file on a filesystem with room to spare is closed there, away from
+// this thread, and its storage comes back a moment after; at most
+// FLIGHT_CAPACITY such closes are pending at a time.  Failures go unsaid:
+// the file was only read.
+void CloseDeleted(int iFile, std::int64_t lSize);
 
 // Waits until every close that CloseDeleted left pending has been done.
 void AwaitClosing();
