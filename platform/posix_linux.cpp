@@ -132,10 +132,10 @@ constexpr std::uint64_t ROOM_TO_SPARE = std::uint64_t{1} << 30;
 constexpr std::int64_t SMALL_BACKUP = std::int64_t{1} << 20;
 bool bRoomToSpare = false;
 
-// Whether a lease on a file on iFile's filesystem sees every program that opens it: on a local
-// filesystem every open goes through this kernel; FUSE and network
-// filesystems also take writes that never pass its opens (through the
-// folder behind a bindfs mount, or from another machine).
+// Whether a lease on a file of iFile's filesystem sees every program that
+// opens the file: on a local filesystem every open goes through this
+// kernel; FUSE and network filesystems also take writes that never pass its
+// opens (through the folder behind a bindfs mount, or from another machine).
 bool LeasesSeeAll(int iFile)
 {
     struct statfs info;
