@@ -290,7 +290,7 @@ void StartRing()
 }
 
 // Closes that CloseDeleted has handed to the ring and that have not yet
-// completed, each marked CLOSING.
+// completed, each marked CLOSING beside its descriptor.
 constexpr std::uint64_t CLOSING = std::uint64_t{1} << 63;
 std::size_t nClosing = 0;
 
@@ -301,7 +301,14 @@ void Reap()
     const unsigned uTail = __atomic_load_n(gRing.pCqTail, __ATOMIC_ACQUIRE);
     for (; uHead != uTail; ++uHead) {
         const io_uring_cqe &cqe = gRing.aCqes[uHead & *gRing.pCqMask];
-        if (cqe.user_data == CLOSING) {
+        if ((cqe.user_data & CLOSING) != 0) {
+            // Cancelled, the close was never made (no kernel worker could be
+            // had at the process limit): the descriptor is still this
+            // process's, and from now on each is closed here.
+            if (cqe.res == -ECANCELED) {
+                close(static_cast<int>(cqe.user_data & 0x7FFFFFFF));
+                bClosesAway = false;
+            }
             --nClosing;
             continue;
         }
@@ -452,7 +459,9 @@ int AwaitForcing(int iFile, int *piFolderError)
 
 void CloseDeleted(int iFile, std::int64_t lSize)
 {
-    if (gRing.iRing < 0 || !bClosesAway || nCapacity == 0 || !bRoomToSpare ||
+    // Only on a local filesystem, whose files have no flush to fail on
+    // close: a close refused as cancelled is then one never made.
+    if (gRing.iRing < 0 || !bClosesAway || nCapacity == 0 || !bRoomToSpare || !bFolderSeesAll ||
         lSize > SMALL_BACKUP) {
         close(iFile);
         return;
@@ -473,7 +482,7 @@ void CloseDeleted(int iFile, std::int64_t lSize)
     sqe.opcode = IORING_OP_CLOSE;
     sqe.flags = IOSQE_ASYNC;
     sqe.fd = iFile;
-    sqe.user_data = CLOSING;
+    sqe.user_data = CLOSING | static_cast<unsigned>(iFile);
     gRing.pSqArray[uAt] = uAt;
     __atomic_store_n(gRing.pSqTail, uTail + 1, __ATOMIC_RELEASE);
     long nTaken;
