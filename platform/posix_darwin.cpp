@@ -46,38 +46,6 @@ int ForceData(int iFile)
     return fsync(iFile);
 }
 
-std::size_t ForcingCapacity()
-{
-    return 0;
-}
-
-int StartForcing(int, int)
-{
-    errno = ENOSYS;
-    return -1;
-}
-
-int AwaitForcing(int, int *)
-{
-    errno = ENOSYS;
-    return -1;
-}
-
-void CloseDeleted(int iFile, std::int64_t)
-{
-    close(iFile);
-}
-
-void AwaitClosing()
-{
-}
-
-int ExchangeNames(int, const char *, const char *)
-{
-    errno = ENOSYS;
-    return -1;
-}
-
 void AdviseSequential(int iFile, std::int64_t)
 {
     fcntl(iFile, F_RDAHEAD, 1);

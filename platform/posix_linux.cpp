@@ -330,13 +330,15 @@ bool AwaitCompletion()
            errno == EINTR || errno == EAGAIN || errno == EBUSY;
 }
 
-void Prepare(unsigned uTail, int iFile, unsigned uFsyncFlags, unsigned char uFlags,
-             std::uint64_t uData)
+// Fills the submission entry at uTail: uOpcode on iFile, with uFsyncFlags
+// for a forcing, and uFlags.
+void Prepare(unsigned uTail, std::uint8_t uOpcode, int iFile, unsigned uFsyncFlags,
+             unsigned char uFlags, std::uint64_t uData)
 {
     const unsigned uAt = uTail & *gRing.pSqMask;
     io_uring_sqe &sqe = gRing.aSqes[uAt];
     std::memset(&sqe, 0, sizeof sqe);
-    sqe.opcode = IORING_OP_FSYNC;
+    sqe.opcode = uOpcode;
     sqe.flags = uFlags;
     sqe.fd = iFile;
     sqe.fsync_flags = uFsyncFlags;
@@ -391,8 +393,8 @@ int StartForcing(int iFile, int iDirectory)
         return -1;
     }
     const std::uint64_t uData = std::uint64_t{++aGeneration[i]} << 32 | 2 * i;
-    Prepare(uTail, iFile, IORING_FSYNC_DATASYNC, IOSQE_IO_LINK, uData);
-    Prepare(uTail + 1, iDirectory, 0, 0, uData + 1);
+    Prepare(uTail, IORING_OP_FSYNC, iFile, IORING_FSYNC_DATASYNC, IOSQE_IO_LINK, uData);
+    Prepare(uTail + 1, IORING_OP_FSYNC, iDirectory, 0, 0, uData + 1);
     aForced[i] = iFile;
     aFolder[i] = iDirectory;
     aPending[i] = 2;
@@ -476,14 +478,7 @@ void CloseDeleted(int iFile, std::int64_t lSize)
         close(iFile);
         return;
     }
-    const unsigned uAt = uTail & *gRing.pSqMask;
-    io_uring_sqe &sqe = gRing.aSqes[uAt];
-    std::memset(&sqe, 0, sizeof sqe);
-    sqe.opcode = IORING_OP_CLOSE;
-    sqe.flags = IOSQE_ASYNC;
-    sqe.fd = iFile;
-    sqe.user_data = CLOSING | static_cast<unsigned>(iFile);
-    gRing.pSqArray[uAt] = uAt;
+    Prepare(uTail, IORING_OP_CLOSE, iFile, 0, IOSQE_ASYNC, CLOSING | static_cast<unsigned>(iFile));
     __atomic_store_n(gRing.pSqTail, uTail + 1, __ATOMIC_RELEASE);
     long nTaken;
     do
