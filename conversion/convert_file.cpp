@@ -199,7 +199,10 @@ bool FinishFile(const platform::Search *pSearch, Flight *pFile, bool *pAgain)
 // write: those after it stay as they were.
 bool ConvertAgain(const platform::Search *pSearch, std::size_t nAgain)
 {
+    // A backup still being closed holds a descriptor and its storage, the
+    // very room that the file may have run out of.
     bAlone = true;
+    platform::CloseBackupsAtOnce();
     for (std::size_t i = 0; i < nAgain; ++i)
         if (Convert(pSearch, aAgain[i].sName, aAgain[i].sPathName, aAgain[i].sBackupName,
                     aAgain[i].bNamed))

@@ -198,6 +198,11 @@ void CloseInput(Stream *pInput);
 // it).  At most FLIGHT_CAPACITY; the same for the whole run.
 [[nodiscard]] std::size_t SyncCapacity();
 
+// From now on each file is converted alone: waits until every backup that
+// DeleteInput left to be closed away from this thread is closed, its
+// descriptor and storage given back, and closes each later one at once.
+void CloseBackupsAtOnce();
+
 // Writes what is buffered and, where SyncCapacity() > 1, starts forcing the
 // file's data and then its entry in the searched folder to stable storage.
 // False, error number saved, when writing fails.

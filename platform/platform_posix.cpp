@@ -685,6 +685,11 @@ std::size_t SyncCapacity()
     return std::max<std::size_t>(1, std::min(posix::ForcingCapacity(), FLIGHT_CAPACITY));
 }
 
+void CloseBackupsAtOnce()
+{
+    posix::CloseAtOnce();
+}
+
 bool StartSync(Stream *pOutput, const Search *pSearch)
 {
     if (!FlushOutput(pOutput))

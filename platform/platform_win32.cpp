@@ -526,6 +526,10 @@ std::size_t SyncCapacity()
     return 1;
 }
 
+void CloseBackupsAtOnce()
+{
+}
+
 bool StartSync(Stream *pOutput, const Search *)
 {
     return FlushOutput(pOutput);

@@ -501,6 +501,12 @@ void AwaitClosing()
             return;
 }
 
+void CloseAtOnce()
+{
+    AwaitClosing();
+    bClosesAway = false;
+}
+
 int ExchangeNames(int iDirectory, const char *sA, const char *sB)
 {
     return renameat2(iDirectory, sA, iDirectory, sB, RENAME_EXCHANGE);

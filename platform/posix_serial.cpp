@@ -35,6 +35,10 @@ void AwaitClosing()
 {
 }
 
+void CloseAtOnce()
+{
+}
+
 int ExchangeNames(int, const char *, const char *)
 {
     errno = ENOSYS;

@@ -57,6 +57,9 @@ void CloseDeleted(int iFile, std::int64_t lSize);
 // Waits until every close that CloseDeleted left pending has been done.
 void AwaitClosing();
 
+// AwaitClosing, and from then on CloseDeleted closes each file at once.
+void CloseAtOnce();
+
 // Swaps the names sA and sB in the folder iDirectory in one step.  0 on
 // success; -1 with errno (EINVAL, ENOSYS or ENOTSUP where the system or
 // the filesystem cannot).
