@@ -109,6 +109,16 @@ bool MayBeTheFlights(int iError)
     return nFlights > 0 && !bAlone && platform::OutOfRoom(iError);
 }
 
+// Says that pFile's backup could not take its name back (iError).
+void ReportStuck(Flight *pFile, int iError)
+{
+    PrintName(pFile);
+    ReportError("Rename of input file failed", iError);
+    platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
+                    pFile->sPathName);
+    ++lErrors;
+}
+
 // Puts pFile back as it was before it started (its backup renamed back,
 // when bRenamed, in place of its new file); where the backup cannot take
 // its name back, that is said.  False then.
@@ -117,12 +127,7 @@ bool UndoFile(const platform::Search *pSearch, Flight *pFile, bool bRenamed)
     if (!bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput, pFile->sPathName,
                                     pFile->sBackupName))
         return true;
-    const int iError = platform::LastError();
-    PrintName(pFile);
-    ReportError("Rename of input file failed", iError);
-    platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
-                    pFile->sPathName);
-    ++lErrors;
+    ReportStuck(pFile, platform::LastError());
     return false;
 }
 
@@ -203,7 +208,9 @@ bool ConvertAgain(const platform::Search *pSearch, std::size_t nAgain)
     // very room that the file may have run out of.
     bAlone = true;
     platform::CloseBackupsAtOnce();
-    for (std::size_t i = 0; i < nAgain; ++i)
+    // Interrupted, the run stops where it would have stopped converting one
+    // file at a time: before a file it has not begun.
+    for (std::size_t i = 0; i < nAgain && !platform::Interrupted(); ++i)
         if (Convert(pSearch, aAgain[i].sName, aAgain[i].sPathName, aAgain[i].sBackupName,
                     aAgain[i].bNamed))
             return true;
@@ -262,10 +269,16 @@ bool Retried(const platform::Search *pSearch, Flight *pFile, bool bRenamed, int 
     }
     // Copied: a file converted again while those before it finish may take
     // its place.
-    const Flight file = *pFile;
-    const bool bBack = UndoFile(pSearch, pFile, bRenamed);
+    // Where it cannot be put back, that is said after the lines of the
+    // files before it.
+    Flight file = *pFile;
+    const bool bBack = !bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput,
+                                                   pFile->sPathName, pFile->sBackupName);
+    const int iStuck = platform::LastError();
     *pResult = FinishFiles(pSearch);
-    if (!*pResult && bBack) {
+    if (!bBack)
+        ReportStuck(&file, iStuck);
+    else if (!*pResult) {
         aAgain[0] = file;
         *pResult = ConvertAgain(pSearch, 1);
     }
