@@ -11,6 +11,7 @@
 #include <cstdio>  // renameat2
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/io_uring.h>
 #include <sys/mman.h>
@@ -227,13 +228,42 @@ int aFolder[FLIGHT_CAPACITY];
 int aPending[FLIGHT_CAPACITY];
 int aOutcome[FLIGHT_CAPACITY][2];
 
+// How many descriptors the process has open; -1 where /proc cannot tell.
+long OpenDescriptors()
+{
+    DIR *pFolder = opendir("/proc/self/fd");
+    if (pFolder == nullptr)
+        return -1;
+    long nOpen = -1;  // the folder's own
+    while (const dirent *pEntry = readdir(pFolder))
+        nOpen += pEntry->d_name[0] != '.';
+    closedir(pFolder);
+    return nOpen;
+}
+
 // Sets the ring up; leaves gRing.iRing -1 where the kernel has no io_uring,
 // refuses it, or is older than 5.5 (whose rings may drop completions and
-// may not follow links).
+// may not follow links), and where the descriptors left would let fewer
+// than two files be in flight.
 void StartRing()
 {
     for (int &iFile : aForced)
         iFile = -1;
+    // Each file in flight holds two descriptors, and a backup being closed
+    // (CloseDeleted) one; the ring, the folder and a placeholder take one
+    // each: never so many that a file fails to open where one at a time it
+    // would not.  A parent may have left any number open.
+    rlimit files{};
+    const long nOpen = OpenDescriptors();
+    const rlim_t nUsed = nOpen < 0 ? 16 : static_cast<rlim_t>(nOpen) + 3;
+    const rlim_t nSpare = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > nUsed
+                              ? (files.rlim_cur - nUsed) / 3
+                              : 0;
+    nCapacity = nSpare < FLIGHT_CAPACITY ? static_cast<std::size_t>(nSpare) : FLIGHT_CAPACITY;
+    if (nCapacity < 2) {
+        nCapacity = 0;
+        return;
+    }
     io_uring_params params{};
     const long iRing = syscall(__NR_io_uring_setup, 4 * FLIGHT_CAPACITY, &params);
     if (iRing < 0)
@@ -277,16 +307,6 @@ void StartRing()
     bClosesAway = syscall(__NR_io_uring_register, iRing, IORING_REGISTER_PROBE, pProbe, 256) == 0 &&
                   pProbe->last_op >= IORING_OP_CLOSE &&
                   (pProbe->ops[IORING_OP_CLOSE].flags & IO_URING_OP_SUPPORTED) != 0;
-    // Each file in flight holds two descriptors, and a backup being closed
-    // (CloseDeleted) one: never so many that a file fails to open where one
-    // at a time it would not.
-    rlimit files{};
-    const rlim_t nSpare = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > 16
-                              ? (files.rlim_cur - 16) / 3
-                              : 0;
-    nCapacity = nSpare < FLIGHT_CAPACITY ? static_cast<std::size_t>(nSpare) : FLIGHT_CAPACITY;
-    if (nCapacity < 2)
-        nCapacity = 0;
 }
 
 // Closes that CloseDeleted has handed to the ring and that have not yet
