@@ -268,9 +268,8 @@ bool Retried(const platform::Search *pSearch, Flight *pFile, bool bRenamed, int 
         return *pResult;
     }
     // Copied: a file converted again while those before it finish may take
-    // its place.
-    // Where it cannot be put back, that is said after the lines of the
-    // files before it.
+    // its place.  Where it cannot be put back, that is said after their
+    // lines.
     Flight file = *pFile;
     const bool bBack = !bRenamed || platform::Undo(pSearch, pFile->pInput, pFile->pOutput,
                                                    pFile->sPathName, pFile->sBackupName);
