@@ -30,16 +30,16 @@ void ProcessWildcard(const char *sWildcard);
 // system forces several files to storage at once, the file may still be in
 // flight on return, and it finishes (its backup deleted, its lines printed
 // and counted) after every file before it, as if each were converted
-// alone.  Returns true exactly when the wildcard must end: writing the
-// converted file failed, or that of a file before it, and then this one
-// and every one after that file is put back as it was.  Every other
-// outcome is reported and counted in its turn.
+// alone (flights.h).  Returns true exactly when the wildcard must end:
+// writing the converted file failed, or that of a file before it, and then
+// this one and every one after that file is put back as it was.  Every
+// other outcome is reported and counted in its turn.
 [[nodiscard]] bool ConvertFile(const platform::Search *pSearch, const char *sName,
                                const char *sPathName, const char *sBackupName);
 
 // Finishes every file in flight, in order, before pSearch ends or anything
 // else is printed.  True when writing one of them failed: those after it
-// are put back as they were.
+// are put back as they were.  (flights.cpp)
 [[nodiscard]] bool FinishFiles(const platform::Search *pSearch);
 
 // Writes "sMessage: <description of iError>" to standard error, after

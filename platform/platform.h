@@ -130,9 +130,12 @@ void FindClose(Search *pSearch);
 [[nodiscard]] bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName);
 
 // Opens the existing regular file sName for binary reading; null on failure,
-// with ERROR_NOT_A_FILE when sName is something else.  From then on the
-// file is watched for writes by other programs (InputUnchanged).  At most
-// SyncCapacity() input streams are open at a time.
+// with ERROR_NOT_A_FILE when sName is something else.  Where another
+// program holds a lease on the file, waits as a blocking open does until it
+// has given way; nothing else (a pipe slipped in under the name) can make
+// it wait.  From then on the file is watched for writes by other programs
+// (InputUnchanged).  At most SyncCapacity() input streams are open at a
+// time.
 [[nodiscard]] Stream *OpenInput(const Search *pSearch, const char *sName);
 
 // Reads up to nSize bytes; the count is short only at the end of the file or
@@ -149,45 +152,61 @@ void FindClose(Search *pSearch);
 // written to it or may have, or it cannot be told.
 [[nodiscard]] bool InputUnchanged(const Stream *pInput);
 
-// True when the system watched both streams' files from their opening
-// until now and saw no other program open them to write: then each holds
-// exactly what morvane read or wrote.  On Linux that takes leases held
-// unbroken on a filesystem whose leases see every program's opens (not
-// FUSE, not a network filesystem); on Windows, files that no other program
-// may open for writing.  False where it cannot be vouched for: the files
-// themselves must then be compared (ReadFromStart).
+// True when the system kept every other program from writing either
+// stream's file from its opening until now, so that each holds exactly what
+// morvane read or wrote: on Windows, files that no other program may open
+// for writing.  False where it cannot be vouched for (every POSIX system,
+// where no program is kept from opening either file): the files themselves
+// must then be compared (ReadFromStart).
 [[nodiscard]] bool Vouched(const Stream *pInput, const Stream *pOutput);
 
+// True when a file of pSearch's folder reads back, as soon as it is
+// written, what its storage will hold once it is forced there: every
+// program's writes to it pass through this system (a local filesystem).
+// Then it may be compared while it is being forced.  False on FUSE and
+// network filesystems, whose storage may take writes that this system's
+// cache never sees, and where it cannot be told: compare only once
+// FinishSync has seen the file stored.
+[[nodiscard]] bool ReadsAsStored(const Search *pSearch);
+
 // Starts reading pStream's file again from its start, as stored rather than
-// as a cache may still hold it: an input, or an output once FinishSync has
-// seen it whole.  Only one stream is read at a time: the streams share
-// their buffers.  Read, AtEnd and ReadFailed then serve it as an input.
-// False, error number saved, when it cannot be read again.
+// as a cache may still hold it: an input, or an output once written out.
+// The re-read yields at most as many bytes as the file should hold (an
+// input's size when it was opened, what was written to an output), so that
+// a longer file shows only in its size (InputUnchanged, OutputIntact) and a
+// shorter one in what the re-read yields.  Only one stream is read at a
+// time: the streams share their buffers.  Read, AtEnd and ReadFailed then
+// serve it as an input.  False, error number saved, when it cannot be read
+// again.
 [[nodiscard]] bool ReadFromStart(Stream *pStream);
 
 // Closes an input stream.  Leaves LastError() as it was.
 void CloseInput(Stream *pInput);
 
 // Creates sName for binary writing; fails if anything exists under the
-// name.  The new file is private to its owner until it takes on the owner,
-// group and permission bits of pModel's file, as far as the process may give
-// them; before those, while its owner may still write it, it takes every
-// extended attribute of pModel's file that the platform keeps, as far as the
-// process and the filesystem allow (posix_system.h, KeepAttributes).  Null
-// on failure.  When an attribute cannot be read or given for any other
-// reason (a list too long to read, a full filesystem, an I/O error), the
-// new file is deleted again, nothing having been written to it, and
-// *pDeleted is set: the name is then free for the original to go back.
-// At most SyncCapacity() output streams at a time.
-[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel,
-                                 bool *pDeleted);
+// name.  The new file is private to its owner until KeepModel.  pModel is
+// the input it will be made from (on Windows its hidden and system
+// attributes are given at once).  Null on failure.  At most SyncCapacity()
+// output streams at a time.
+[[nodiscard]] Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel);
+
+// Gives the new, still empty file of pOutput what it keeps of pModel's
+// file: before anything is written to it and while its owner may still
+// write it, whatever the process's umask, every extended attribute that the
+// platform keeps, as far as the process and the filesystem allow
+// (posix_system.h, KeepAttributes); then the owner, group and permission
+// bits, as far as the process may give them.  False, error number saved,
+// when an attribute cannot be read or given for any other reason (a list
+// too long to read, a full filesystem, an I/O error): the new file stays,
+// empty, for the caller to put back.
+[[nodiscard]] bool KeepModel(Stream *pOutput, const Stream *pModel);
 
 // Buffers or writes nSize bytes; returns how many were accepted, short when
 // writing failed (error number saved).  After a failure it accepts nothing.
-// Before each block reaches the file, the file is checked to be still under
-// its name, as long as what was written, and written by no other program
-// (where the system can tell); otherwise writing fails with ERROR_CHANGED,
-// and the file is left as the other program made it.
+// Before each block but the first reaches the file, the file is checked to
+// be still under its name and as long as what was written; otherwise
+// writing fails with ERROR_CHANGED, and the file is left as the other
+// program made it.
 [[nodiscard]] std::size_t Write(Stream *pOutput, const void *pBuffer, std::size_t nSize);
 
 // How many files may be between StartSync and FinishSync at once: more
@@ -216,15 +235,50 @@ void CloseBackupsAtOnce();
 // it fails.  Signals do not cut it short.
 [[nodiscard]] bool FinishSync(Stream *pOutput, const Search *pSearch);
 
-// Only where SyncCapacity() > 1, for a file whose conversion must not
-// count (a file before it failed): closes pInput and pOutput (which may be
-// null, nothing having been created), and puts the backup sBackupName back
-// under sName in place of the output's file, which goes.  Where another
-// program's file has taken sName meanwhile, it stays there and the backup
-// stays too.  What StartSync started is awaited first.  False, error number
-// saved, when the backup stays.
-[[nodiscard]] bool Undo(const Search *pSearch, Stream *pInput, Stream *pOutput, const char *sName,
-                        const char *sBackupName);
+// Putting a file back where its conversion must not count (a file before it
+// failed, or it ran out of room while others were in flight, or its new
+// file could not take the original's attributes), in this order, so that
+// whatever kills morvane in between, sBackupName names nothing but the
+// original: the new file is hidden, checked, the backup renamed back, and
+// only then the new file deleted.  Only POSIX systems put files back.
+
+// True when sName, a backup, still names pInput's file: the file that was
+// read.  False, ERROR_CHANGED or the error of looking saved, when another
+// program's file has taken the name, or it is gone.
+[[nodiscard]] bool NamesInput(const Search *pSearch, const Stream *pInput, const char *sName);
+
+// Awaits what StartSync started for pOutput, then takes the name sName away
+// from the output's file in one step: the file keeps a private name in the
+// same folder, so that no program can open it by sName any more, while a
+// file that another program put under sName stays there.  Reopens it to be
+// read again from its start (ReadFromStart yields as many bytes as it
+// holds) and watched, where the system can, for any program that has it
+// open to write or opens it so.  False, error number saved, when the file
+// stays under sName, closed: ERROR_CHANGED when sName names another file,
+// the file is longer than anything written to it, or another program has
+// it open to write.
+[[nodiscard]] bool HideOutput(const Search *pSearch, Stream *pOutput, const char *sName);
+
+// True when the hidden file of pOutput has held still since HideOutput:
+// just as long, and no other program has opened it to write.  False, with
+// ERROR_CHANGED or the error of looking saved, otherwise.
+[[nodiscard]] bool HiddenUnwritten(const Stream *pOutput);
+
+// Gives the hidden file of pOutput its name sName back, replacing nothing,
+// and closes it; where another file has taken sName, it stays under its
+// private name.
+void RevealOutput(const Search *pSearch, Stream *pOutput, const char *sName);
+
+// Deletes the hidden file of pOutput and closes it.
+void DropHidden(Stream *pOutput);
+
+// Renames the backup sBackupName back to sName, which must be free, while
+// it still names pInput's file, and closes pInput (which may be null, the
+// backup not having been opened: then whatever sBackupName names goes
+// back).  False, error number saved, when it stays under sBackupName:
+// ERROR_CHANGED when sBackupName no longer names the file that was read.
+[[nodiscard]] bool RenameBack(const Search *pSearch, Stream *pInput, const char *sBackupName,
+                              const char *sName);
 
 // Closes an output stream, dropping anything StartSync has not written.
 // Once FinishSync has seen it whole, the file takes the attributes of

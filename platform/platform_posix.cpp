@@ -197,27 +197,18 @@ int OpenDirectory(const char *sWildcard, std::size_t nPrefix)
     return open(sDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Each output's file as it was created, for OutputIntact.
+// Each output's file as it was created, for OutputIntact, KeepModel and a
+// put-back; and the private name it has while it is put back.
 struct Created {
     int iDirectory;
     const char *sName;
-    dev_t iDevice;
-    ino_t iInode;
-    std::int64_t lTime;  // its modification time after morvane's last write
+    struct stat info;
+    char sPlace[48];
 } aCreated[FLIGHT_CAPACITY];
 
 Created &CreatedOf(const Stream *pOutput)
 {
     return aCreated[pOutput - gOutputs];
-}
-
-// Finds the stream that holds iFile among the outputs.
-Stream *OutputOf(int iFile)
-{
-    for (Stream &output : gOutputs)
-        if (output.pBuffer != nullptr && output.iFile == iFile)
-            return &output;
-    return nullptr;
 }
 
 }  // namespace
@@ -374,49 +365,62 @@ bool SameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// After sTo was linked to sFrom's file: takes the name sFrom away from that
-// file in one step, so that no other program's file can lose it.  The name
-// is renamed onto a placeholder that this process has just made, which is
-// all that the rename can replace; what it took is then looked at, and
-// anything other than the linked file (an editor's save that came
-// meanwhile) goes back under sFrom by a link, which replaces nothing.
-bool TakeOldName(int iDirectory, const char *sFrom, const char *sTo)
+namespace {
+
+// Takes the name sName away from the file expected in one step, so that no
+// other program's file can lose it: the name is renamed onto a placeholder
+// that this process has just made, which is all that the rename can
+// replace, and what it took is then looked at.  0 when it was the expected
+// file, which the placeholder sPlace (48 bytes) now names; otherwise what
+// it took (an editor's save that came meanwhile) goes back under sName by a
+// link, which replaces nothing, and ERROR_CHANGED is returned, or the errno
+// of taking.
+int TakeName(int iDirectory, const char *sName, const struct stat &expected, char *sPlace)
 {
-    struct stat linked, place, taken;
-    if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0)
-        return Fail();
-    // A name of this process's own, made anew for each file: one left over
-    // (a failed unlink, a killed run with the same number) is passed by.
+    // A name of this process's own, made anew each time: one left over (a
+    // failed unlink, a killed run with the same number) is passed by.
     static unsigned uPlaces = 0;
-    char sPlace[48];
     int iPlace = -1;
     for (int iTry = 0; iPlace < 0 && iTry < 100; ++iTry) {
-        std::snprintf(sPlace, sizeof sPlace, ".morvane-%ld-%u.tmp", static_cast<long>(getpid()),
-                      uPlaces++);
+        std::snprintf(sPlace, 48, ".morvane-%ld-%u.tmp", static_cast<long>(getpid()), uPlaces++);
         iPlace =
             openat(iDirectory, sPlace, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (iPlace < 0 && errno != EEXIST)
             break;
     }
-    if (iPlace < 0) {
-        Fail();
-    } else if (fstat(iPlace, &place) != 0 || close(iPlace) != 0 ||
-               renameat(iDirectory, sFrom, iDirectory, sPlace) != 0) {
-        Fail();
+    if (iPlace < 0)
+        return errno;
+    struct stat place, taken;
+    if (fstat(iPlace, &place) != 0 || close(iPlace) != 0 ||
+        renameat(iDirectory, sName, iDirectory, sPlace) != 0) {
+        const int iError = errno;
         unlinkat(iDirectory, sPlace, 0);
-    } else if (fstatat(iDirectory, sPlace, &taken, AT_SYMLINK_NOFOLLOW) != 0) {
-        return Fail();  // what the rename took stays, under the placeholder
-    } else if (SameFile(taken, linked)) {
+        return iError;
+    }
+    if (fstatat(iDirectory, sPlace, &taken, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;  // what the rename took stays, under the placeholder
+    if (SameFile(taken, expected))
+        return 0;
+    // Another program's file, or the placeholder itself where the rename
+    // only seemed to take the name.  Where yet another file has taken sName
+    // since, this one stays under the placeholder rather than replace it.
+    if (SameFile(taken, place) || linkat(iDirectory, sPlace, iDirectory, sName, 0) == 0)
+        unlinkat(iDirectory, sPlace, 0);
+    return ERROR_CHANGED;
+}
+
+// After sTo was linked to sFrom's file: takes the name sFrom away from that
+// file, so that only sTo names it.
+bool TakeOldName(int iDirectory, const char *sFrom, const char *sTo)
+{
+    struct stat linked, taken;
+    if (fstatat(iDirectory, sTo, &linked, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail();
+    char sPlace[48];
+    iLastError = TakeName(iDirectory, sFrom, linked, sPlace);
+    if (iLastError == 0) {
         unlinkat(iDirectory, sPlace, 0);
         return true;
-    } else {
-        // Another program's file, or the placeholder itself where the rename
-        // only seemed to take the name.  Where yet another file has taken
-        // sFrom since, this one stays under the placeholder rather than
-        // replace it.
-        if (SameFile(taken, place) || linkat(iDirectory, sPlace, iDirectory, sFrom, 0) == 0)
-            unlinkat(iDirectory, sPlace, 0);
-        iLastError = ERROR_CHANGED;
     }
     // The link goes again only while sFrom still names the file, whose one
     // name it may otherwise be.
@@ -425,11 +429,10 @@ bool TakeOldName(int iDirectory, const char *sFrom, const char *sTo)
     return false;
 }
 
-bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
+// Renames sFrom to sTo, both in the folder iDirectory; fails, renaming
+// nothing, when sTo exists.
+bool RenameWithin(int iDirectory, const char *sFrom, const char *sTo)
 {
-    const int iDirectory = pSearch->iDirectory;
-    sFrom = EntryName(pSearch, sFrom);
-    sTo = EntryName(pSearch, sTo);
     if (posix::RenameExclusive(iDirectory, sFrom, sTo) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
@@ -441,9 +444,9 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
         errno != EXDEV)
         return Fail();
     // Nor hard links (FAT and exFAT through FUSE, some network filesystems):
-    // the backup name must be free, then a plain rename.  Another program
-    // that creates the name between the two would see its file replaced;
-    // on such a filesystem nothing can close that window.
+    // the new name must be free, then a plain rename.  Another program that
+    // creates the name between the two would see its file replaced; on such
+    // a filesystem nothing can close that window.
     struct stat info;
     if (fstatat(iDirectory, sTo, &info, AT_SYMLINK_NOFOLLOW) == 0)
         errno = EEXIST;
@@ -452,33 +455,36 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
     return Fail();
 }
 
-namespace {
-
-// Deletes the backup sName, the file that pInput read, only while the name
-// still names that file; ERROR_CHANGED otherwise.
-bool DeleteBackup(const Search *pSearch, const Stream *pInput, const char *sName)
+// True when sEntry, in the folder iDirectory, names pInput's file; false,
+// with ERROR_CHANGED or the error of looking saved, otherwise.
+bool NamesFile(int iDirectory, const char *sEntry, const Stream *pInput)
 {
-    // A file that another program saved under the backup's name meanwhile
-    // is that program's, not the backup.
     struct stat info;
-    sName = EntryName(pSearch, sName);
-    if (fstatat(pSearch->iDirectory, sName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(iDirectory, sEntry, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return Fail();
-    if (info.st_dev != static_cast<dev_t>(pInput->uVolume) ||
-        info.st_ino != static_cast<ino_t>(pInput->uIndex)) {
-        iLastError = ERROR_CHANGED;
-        return false;
-    }
-    return unlinkat(pSearch->iDirectory, sName, 0) == 0 || Fail();
+    if (info.st_dev == static_cast<dev_t>(pInput->uVolume) &&
+        info.st_ino == static_cast<ino_t>(pInput->uIndex))
+        return true;
+    iLastError = ERROR_CHANGED;
+    return false;
 }
 
 }  // namespace
 
+bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
+{
+    return RenameWithin(pSearch->iDirectory, EntryName(pSearch, sFrom), EntryName(pSearch, sTo));
+}
+
 bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
 {
-    // Deleted while still open, so that the name goes at once and the
-    // storage on the last close, which may be made away from this thread.
-    const bool bDeleted = DeleteBackup(pSearch, pInput, sName);
+    // A file that another program saved under the backup's name meanwhile
+    // is that program's, not the backup.  Deleted while still open, so that
+    // the name goes at once and the storage on the last close, which may be
+    // made away from this thread.
+    const char *sEntry = EntryName(pSearch, sName);
+    const bool bDeleted = NamesFile(pSearch->iDirectory, sEntry, pInput) &&
+                          (unlinkat(pSearch->iDirectory, sEntry, 0) == 0 || Fail());
     const int iFile = static_cast<int>(pInput->iFile);
     posix::DropWatch(iFile);
     if (bDeleted)
@@ -489,10 +495,11 @@ bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
     return bDeleted;
 }
 
-std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
+std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize, std::int64_t lAt)
 {
     for (;;) {
-        const ssize_t nRead = read(static_cast<int>(iFile), pBuffer, nSize);
+        const ssize_t nRead = lAt < 0 ? read(static_cast<int>(iFile), pBuffer, nSize)
+                                      : pread(static_cast<int>(iFile), pBuffer, nSize, lAt);
         if (nRead >= 0 || errno != EINTR)
             return nRead >= 0 ? nRead : (Fail(), -1);
     }
@@ -511,19 +518,17 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
         pData += nWritten;
         nSize -= static_cast<std::size_t>(nWritten);
     }
-    // Unwatched, another program's write shows only as a later time.
-    struct stat info;
-    Stream *pOutput = OutputOf(static_cast<int>(iFile));
-    if (pOutput != nullptr && !pOutput->bWatched && fstat(static_cast<int>(iFile), &info) == 0)
-        CreatedOf(pOutput).lTime = posix::ModificationTime(info);
     return true;
 }
 
 Stream *OpenInput(const Search *pSearch, const char *sName)
 {
-    // Non-blocking so that a pipe slipped in under the name cannot hang us.
-    const int iFile = openat(pSearch->iDirectory, EntryName(pSearch, sName),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Non-blocking so that a pipe slipped in under the name cannot hang us;
+    // a lease that another program holds on a file is waited for apart.
+    const char *sEntry = EntryName(pSearch, sName);
+    int iFile = openat(pSearch->iDirectory, sEntry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (iFile < 0 && errno == EWOULDBLOCK)
+        iFile = posix::OpenLeased(pSearch->iDirectory, sEntry);
     struct stat info;
     if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
@@ -547,7 +552,7 @@ Stream *OpenInput(const Search *pSearch, const char *sName)
         return nullptr;
     }
     StartStream(pInput, iFile);
-    pInput->bWatched = posix::Watch(iFile, false);
+    pInput->bWatched = posix::Watch(iFile);
     pInput->bBusy = !pInput->bWatched && errno == EAGAIN;
     pInput->uMode = info.st_mode;
     pInput->uVolume = info.st_dev;
@@ -575,20 +580,20 @@ bool InputUnchanged(const Stream *pInput)
     return false;
 }
 
-bool Vouched(const Stream *pInput, const Stream *pOutput)
+bool Vouched(const Stream *, const Stream *)
 {
-    return !pInput->bBusy && posix::Vouches(static_cast<int>(pInput->iFile)) &&
-           posix::Vouches(static_cast<int>(pOutput->iFile));
+    return false;
+}
+
+bool ReadsAsStored(const Search *)
+{
+    return posix::LocalFolder();
 }
 
 bool ReadFromStart(Stream *pStream)
 {
-    const int iFile = static_cast<int>(pStream->iFile);
-    if (lseek(iFile, 0, SEEK_SET) != 0)
-        return Fail();
-    posix::AdviseRereading(iFile);
-    pStream->bEnd = pStream->bFailed = false;
-    pStream->nStart = pStream->nEnd = 0;
+    posix::AdviseRereading(static_cast<int>(pStream->iFile));
+    StartReading(pStream);
     return true;
 }
 
@@ -599,29 +604,8 @@ void CloseInput(Stream *pInput)
     pInput->iFile = -1;
 }
 
-namespace {
-
-// Closes pOutput's new file, which has nothing written to it, and deletes
-// it while its name still names it (not a file another program put there
-// meanwhile); true once it is gone.
-bool DiscardOutput(Stream *pOutput)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *)
 {
-    const int iFile = static_cast<int>(pOutput->iFile);
-    posix::DropWatch(iFile);
-    close(iFile);
-    pOutput->iFile = -1;
-    const Created &created = CreatedOf(pOutput);
-    struct stat info;
-    return fstatat(created.iDirectory, created.sName, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           info.st_dev == created.iDevice && info.st_ino == created.iInode &&
-           unlinkat(created.iDirectory, created.sName, 0) == 0;
-}
-
-}  // namespace
-
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
-{
-    *pDeleted = false;
     Stream *pOutput = IdleStream(gOutputs);
     if (pOutput == nullptr) {
         iLastError = EMFILE;
@@ -629,36 +613,25 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     }
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file, or the backup itself through a hard link.
+    // Readable too, so that it can be compared with the backup.
     Created &created = CreatedOf(pOutput);
     created.iDirectory = pSearch->iDirectory;
     created.sName = EntryName(pSearch, sName);
-    // Readable too, so that it can be compared with the backup where no
-    // watch vouches for it.
     const int iFile = openat(created.iDirectory, created.sName,
                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (iFile < 0) {
+    if (iFile < 0 || fstat(iFile, &created.info) != 0) {
         Fail();
-        return nullptr;
-    }
-    // Still empty once watched, or another program wrote to it before the
-    // watch began: then the file is that program's too.
-    const bool bWatched = posix::Watch(iFile, true);
-    struct stat info;
-    const bool bLooked = fstat(iFile, &info) == 0;
-    if (!bLooked || info.st_size != 0) {
-        if (bLooked)
-            errno = ERROR_CHANGED;
-        Fail();
-        posix::DropWatch(iFile);
-        close(iFile);
+        if (iFile >= 0)
+            close(iFile);
         return nullptr;
     }
     StartStream(pOutput, iFile);
-    pOutput->bWatched = bWatched;
-    pOutput->bBusy = false;
-    created.iDevice = info.st_dev;
-    created.iInode = info.st_ino;
-    created.lTime = posix::ModificationTime(info);
+    pOutput->bWatched = pOutput->bBusy = false;
+    return pOutput;
+}
+
+bool KeepModel(Stream *pOutput, const Stream *pModel)
+{
     // The owner bits alone are safe whoever ends up owning the file.  Group
     // and other bits, and the ACL that can grant more than the bits show,
     // only once the original group is carried over and the ACL copied
@@ -666,18 +639,17 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
     // The attributes come first: the kernel lets only a user who may write
     // the file set a user one, and the original's ACL or bits may let its
     // owner only read it.
+    const int iFile = static_cast<int>(pOutput->iFile);
     const int iModel = static_cast<int>(pModel->iFile);
+    const struct stat &info = CreatedOf(pOutput).info;
     const bool bGroupKept = (info.st_uid == pModel->uOwner && info.st_gid == pModel->uGroup) ||
                             fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
-    if (!posix::KeepAttributes(iModel, iFile)) {
-        Fail();
-        *pDeleted = DiscardOutput(pOutput);
-        return nullptr;
-    }
+    if (!posix::KeepAttributes(iModel, iFile))
+        return Fail();
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));
-    return pOutput;
+    return true;
 }
 
 std::size_t SyncCapacity()
@@ -733,24 +705,16 @@ bool FinishSync(Stream *pOutput, const Search *pSearch)
 
 bool OutputIntact(const Stream *pOutput)
 {
-    if (pOutput->bWatched && posix::Disturbed(static_cast<int>(pOutput->iFile))) {
-        iLastError = ERROR_CHANGED;
-        return false;
-    }
-    // Under a lease held since its creation, only a rename can have come to
-    // a file still empty, and the check once all is written sees that: the
-    // first block needs no look.
-    if (pOutput->lWritten == 0 && pOutput->nEnd > 0 &&
-        posix::Vouches(static_cast<int>(pOutput->iFile)))
+    // Before the first block nothing is there to lose: the check once all
+    // is written sees whatever came to the file meanwhile.
+    if (pOutput->lWritten == 0 && pOutput->nEnd > 0)
         return true;
     const Created &created = CreatedOf(pOutput);
     struct stat info;
     const bool bGone = fstatat(created.iDirectory, created.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
     if (bGone && errno != ENOENT)
         return Fail();
-    if (bGone || info.st_dev != created.iDevice || info.st_ino != created.iInode ||
-        info.st_size != pOutput->lWritten ||
-        (!pOutput->bWatched && posix::ModificationTime(info) != created.lTime)) {
+    if (bGone || !SameFile(info, created.info) || info.st_size != pOutput->lWritten) {
         iLastError = ERROR_CHANGED;
         return false;
     }
@@ -759,57 +723,119 @@ bool OutputIntact(const Stream *pOutput)
 
 bool CloseOutput(Stream *pOutput)
 {
-    posix::DropWatch(static_cast<int>(pOutput->iFile));
+    // A forcing still under way holds the file's number in the ring.
+    if (pOutput->bForcing) {
+        int iFolderError;
+        static_cast<void>(posix::AwaitForcing(static_cast<int>(pOutput->iFile), &iFolderError));
+        pOutput->bForcing = false;
+    }
     const bool bClosed = close(static_cast<int>(pOutput->iFile)) == 0 || Fail();
     pOutput->iFile = -1;
     return bClosed;
 }
 
-bool Undo(const Search *pSearch, Stream *pInput, Stream *pOutput, const char *sName,
-          const char *sBackupName)
+bool NamesInput(const Search *pSearch, const Stream *pInput, const char *sName)
+{
+    return NamesFile(pSearch->iDirectory, EntryName(pSearch, sName), pInput);
+}
+
+namespace {
+
+void CloseHidden(Stream *pOutput)
+{
+    posix::DropWatch(static_cast<int>(pOutput->iFile));
+    close(static_cast<int>(pOutput->iFile));
+    pOutput->iFile = -1;
+}
+
+}  // namespace
+
+bool HideOutput(const Search *pSearch, Stream *pOutput, const char *sName)
+{
+    Created &created = CreatedOf(pOutput);
+    int iFile = static_cast<int>(pOutput->iFile);
+    if (pOutput->bForcing) {
+        int iFolderError;
+        static_cast<void>(posix::AwaitForcing(iFile, &iFolderError));
+        pOutput->bForcing = false;
+    }
+    // Closed first: morvane's own open to write would keep the watch below
+    // from being taken.
+    close(iFile);
+    pOutput->iFile = -1;
+    iLastError =
+        TakeName(created.iDirectory, EntryName(pSearch, sName), created.info, created.sPlace);
+    if (iLastError != 0)
+        return false;
+    struct stat info;
+    iFile =
+        openat(created.iDirectory, created.sPlace, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    pOutput->iFile = iFile;
+    if (iFile < 0 || fstat(iFile, &info) != 0) {
+        Fail();
+        RevealOutput(pSearch, pOutput, sName);
+        return false;
+    }
+    pOutput->bWatched = posix::Watch(iFile);
+    const bool bWriter = !pOutput->bWatched && errno == EAGAIN;
+    // A write cut short may have left part of its block behind it.
+    if (bWriter || !SameFile(info, created.info) ||
+        info.st_size > pOutput->lWritten + static_cast<std::int64_t>(pOutput->nEnd)) {
+        RevealOutput(pSearch, pOutput, sName);
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    pOutput->lWritten = info.st_size;
+    return true;
+}
+
+bool HiddenUnwritten(const Stream *pOutput)
+{
+    const int iFile = static_cast<int>(pOutput->iFile);
+    struct stat info;
+    if (fstat(iFile, &info) != 0)
+        return Fail();
+    if ((pOutput->bWatched && posix::Disturbed(iFile)) || info.st_size != pOutput->lWritten) {
+        iLastError = ERROR_CHANGED;
+        return false;
+    }
+    return true;
+}
+
+void RevealOutput(const Search *pSearch, Stream *pOutput, const char *sName)
+{
+    const Created &created = CreatedOf(pOutput);
+    const int iError = iLastError;
+    if (pOutput->iFile >= 0)
+        CloseHidden(pOutput);
+    static_cast<void>(RenameWithin(created.iDirectory, created.sPlace, EntryName(pSearch, sName)));
+    iLastError = iError;
+}
+
+void DropHidden(Stream *pOutput)
+{
+    const Created &created = CreatedOf(pOutput);
+    CloseHidden(pOutput);
+    unlinkat(created.iDirectory, created.sPlace, 0);
+}
+
+bool RenameBack(const Search *pSearch, Stream *pInput, const char *sBackupName, const char *sName)
 {
     const int iDirectory = pSearch->iDirectory;
-    const char *sOwn = EntryName(pSearch, sName);
     const char *sBackup = EntryName(pSearch, sBackupName);
-    struct stat made {
-    }, taken;
-    bool bOurs = pOutput == nullptr;
-    if (pOutput != nullptr) {
-        int iFolderError;
-        if (pOutput->bForcing)
-            static_cast<void>(posix::AwaitForcing(static_cast<int>(pOutput->iFile), &iFolderError));
-        pOutput->bForcing = false;
-        bOurs = fstat(static_cast<int>(pOutput->iFile), &made) == 0;
-        static_cast<void>(CloseOutput(pOutput));
-    }
-    if (pInput != nullptr)
-        CloseInput(pInput);
-    if (!bOurs)
-        return Fail();
-    if (pOutput == nullptr) {
-        // Nothing was made under the name: the backup takes it back unless
-        // another program's file has.
-        return RenameNoReplace(pSearch, sBackupName, sName);
-    }
-    // The backup and what holds the name swap in one step, so that no other
-    // program's file under the name can be lost; then the new file goes
-    // only if it is what was swapped out, and otherwise all goes back.
-    if (posix::ExchangeNames(iDirectory, sBackup, sOwn) == 0) {
-        if (fstatat(iDirectory, sBackup, &taken, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(taken, made))
-            return unlinkat(iDirectory, sBackup, 0) == 0 || Fail();
-        static_cast<void>(posix::ExchangeNames(iDirectory, sBackup, sOwn));
+    const char *sOwn = EntryName(pSearch, sName);
+    if (pInput == nullptr)
+        return RenameWithin(iDirectory, sBackup, sOwn);
+    // Looked at on both sides of the rename: a file that took the backup's
+    // name just before it goes back under that name.
+    bool bBack = NamesFile(iDirectory, sBackup, pInput) && RenameWithin(iDirectory, sBackup, sOwn);
+    if (bBack && !NamesFile(iDirectory, sOwn, pInput)) {
+        static_cast<void>(RenameWithin(iDirectory, sOwn, sBackup));
         iLastError = ERROR_CHANGED;
-        return false;
+        bBack = false;
     }
-    // No exchange here (FAT through FUSE, say): the new file goes while the
-    // name still holds it, then the backup takes the name back.
-    if (fstatat(iDirectory, sOwn, &taken, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(taken, made)) {
-        iLastError = ERROR_CHANGED;
-        return false;
-    }
-    if (unlinkat(iDirectory, sOwn, 0) != 0)
-        return Fail();
-    return RenameNoReplace(pSearch, sBackupName, sName);
+    CloseInput(pInput);
+    return bBack;
 }
 
 }  // namespace morvane::platform

@@ -398,11 +398,17 @@ bool DeleteInput(const Search *pSearch, Stream *pInput, const char *sName)
     return DeleteBackup(pSearch, pInput, sName);
 }
 
-std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize)
+std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize, std::int64_t lAt)
 {
+    // A synchronous handle reads at the offset an OVERLAPPED gives.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(lAt);
+    at.OffsetHigh = static_cast<DWORD>(lAt >> 32);
     DWORD nRead = 0;
     if (!ReadFile(reinterpret_cast<HANDLE>(iFile), pBuffer,
-                  static_cast<DWORD>(std::min<std::size_t>(nSize, 1u << 30)), &nRead, nullptr))
+                  static_cast<DWORD>(std::min<std::size_t>(nSize, 1u << 30)), &nRead,
+                  lAt < 0 ? nullptr : &at) &&
+        GetLastError() != ERROR_HANDLE_EOF)
         return Fail(), -1;
     return nRead;
 }
@@ -477,12 +483,13 @@ bool Vouched(const Stream *, const Stream *)
 
 bool ReadFromStart(Stream *pStream)
 {
-    const LARGE_INTEGER start{};
-    if (!SetFilePointerEx(HandleOf(pStream), start, nullptr, FILE_BEGIN))
-        return Fail();
-    pStream->bEnd = pStream->bFailed = false;
-    pStream->nStart = pStream->nEnd = 0;
+    StartReading(pStream);
     return true;
+}
+
+bool ReadsAsStored(const Search *)
+{
+    return false;
 }
 
 void CloseInput(Stream *pInput)
@@ -490,11 +497,10 @@ void CloseInput(Stream *pInput)
     CloseHandle(HandleOf(pInput));
 }
 
-Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel, bool *pDeleted)
+Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pModel)
 {
     // What it keeps of its model is given as it is created, or once it is
     // written (CloseOutput): nothing can fail in between.
-    *pDeleted = false;
     // Never emptied: whatever appeared under the name since the rename is
     // another program's file.  No other program may write, rename or delete
     // it while it is written.  Hidden and system from the start; read-only
@@ -512,6 +518,11 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *pMode
         return nullptr;
     }
     return StartStream(&gOutputs[0], reinterpret_cast<std::intptr_t>(hFile));
+}
+
+bool KeepModel(Stream *, const Stream *)
+{
+    return true;
 }
 
 bool OutputIntact(const Stream *)
@@ -535,9 +546,37 @@ bool StartSync(Stream *pOutput, const Search *)
     return FlushOutput(pOutput);
 }
 
-bool Undo(const Search *, Stream *, Stream *, const char *, const char *)
+// Nothing is ever put back here: one file at a time, and nothing to keep
+// that can fail once the new file is made.
+bool NamesInput(const Search *, const Stream *, const char *)
 {
-    dwLastError = ERROR_NOT_SUPPORTED;  // never called: nothing is ever in flight
+    dwLastError = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
+bool HideOutput(const Search *, Stream *, const char *)
+{
+    dwLastError = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
+bool HiddenUnwritten(const Stream *)
+{
+    dwLastError = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
+void RevealOutput(const Search *, Stream *, const char *)
+{
+}
+
+void DropHidden(Stream *)
+{
+}
+
+bool RenameBack(const Search *, Stream *, const char *, const char *)
+{
+    dwLastError = ERROR_NOT_SUPPORTED;
     return false;
 }
 

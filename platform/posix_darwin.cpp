@@ -89,22 +89,28 @@ bool KeepAttributes(int iModel, int iFile)
     return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
 }
 
+int OpenLeased(int, const char *)
+{
+    errno = EWOULDBLOCK;
+    return -1;
+}
+
 void WatchFolder(int)
 {
 }
 
-bool Watch(int, bool)
+bool LocalFolder()
+{
+    return false;
+}
+
+bool Watch(int)
 {
     errno = ENOTSUP;
     return false;
 }
 
 bool Disturbed(int)
-{
-    return false;
-}
-
-bool Vouches(int)
 {
     return false;
 }

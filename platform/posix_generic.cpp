@@ -42,22 +42,28 @@ bool KeepAttributes(int, int)
     return true;
 }
 
+int OpenLeased(int, const char *)
+{
+    errno = EWOULDBLOCK;
+    return -1;
+}
+
 void WatchFolder(int)
 {
 }
 
-bool Watch(int, bool)
+bool LocalFolder()
+{
+    return false;
+}
+
+bool Watch(int)
 {
     errno = ENOTSUP;
     return false;
 }
 
 bool Disturbed(int)
-{
-    return false;
-}
-
-bool Vouches(int)
 {
     return false;
 }

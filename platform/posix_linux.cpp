@@ -26,49 +26,30 @@ namespace morvane::platform::posix {
 
 namespace {
 
-// The files watched, or -1, and whether each is written (a write lease) or
-// read (a read lease); the one under a lease now, or -1; whether a writer
-// broke that lease; whether a reader made it give way (it is taken again
-// once it can be had); and whether it has held unbroken since it was first
-// taken.  A lease is broken by another program's open or truncate of the
-// file, never by morvane's own calls; a read lease only by an open for
-// writing.
-constexpr std::size_t WATCHES = 2 * FLIGHT_CAPACITY;
+// The files watched (each backup being converted, and a new file being put
+// back), or -1; the one under a read lease now, or -1; and whether a
+// writer broke that lease.  A read lease is broken by another program's
+// open for writing or truncate of the file, never by morvane's own calls,
+// nor by any program that only reads.
+constexpr std::size_t WATCHES = FLIGHT_CAPACITY + 1;
 int aFile[WATCHES];
-bool aWriting[WATCHES];
 volatile std::sig_atomic_t aLeased[WATCHES];
 volatile std::sig_atomic_t aBroken[WATCHES];
-volatile std::sig_atomic_t aYielded[WATCHES];
-volatile std::sig_atomic_t aVouching[WATCHES];
 
-int Lease(std::size_t i)
-{
-    return aWriting[i] ? F_WRLCK : F_RDLCK;
-}
-
-// Notes what became of watch i's lease.  While a break is pending the
-// kernel gives the type the lease must come down to: a read lease for a
-// program that only reads, none for one that writes or truncates.  The
-// other program waits in its open until the lease is given up, so it is
-// given up at once: the kernel refuses to turn a writer's lease into a read
-// lease.
+// Notes whether watch i's lease is being broken: while a break is pending
+// the kernel gives the type the lease must come down to, and once the
+// break has timed out there is no lease at all.  The writer waits in its
+// open until the lease is given up, so it is given up at once.
 void NoteBreak(std::size_t i)
 {
     const int iFile = aLeased[i];
     if (iFile < 0)
         return;
-    const int iTarget = fcntl(iFile, F_GETLEASE);
     // Called outside the handler, the handler may have noted the break
     // meanwhile, and given the lease up.
-    if (iTarget == Lease(i) || aLeased[i] != iFile)
+    if (fcntl(iFile, F_GETLEASE) == F_RDLCK || aLeased[i] != iFile)
         return;
-    if (aWriting[i] && iTarget == F_RDLCK)
-        aYielded[i] = 1;
-    else
-        aBroken[i] = 1;
-    aVouching[i] = 0;
-    // Unrecorded first: a handler that ran in between would otherwise see
-    // the lease gone and take a reader's open for a writer's.
+    aBroken[i] = 1;
     aLeased[i] = -1;
     fcntl(iFile, F_SETLEASE, F_UNLCK);
 }
@@ -118,10 +99,10 @@ void LetBreaksIn()
     }
 }
 
-// Whether leases in the folder being searched see every program that
-// opens its files (LeasesSeeAll), found once per folder: a file renamed or
-// created in the folder is on the folder's filesystem, since a mount point
-// can be neither.
+// Whether every program's writes to the files of the folder being searched
+// pass through this kernel (SeesAllWrites), found once per folder: a file
+// renamed or created in the folder is on the folder's filesystem, since a
+// mount point can be neither.
 bool bFolderSeesAll = false;
 
 // Whether the folder's filesystem had room to spare when its search began:
@@ -133,11 +114,12 @@ constexpr std::uint64_t ROOM_TO_SPARE = std::uint64_t{1} << 30;
 constexpr std::int64_t SMALL_BACKUP = std::int64_t{1} << 20;
 bool bRoomToSpare = false;
 
-// Whether a lease on a file of iFile's filesystem sees every program that
-// opens the file: on a local filesystem every open goes through this
-// kernel; FUSE and network filesystems also take writes that never pass its
-// opens (through the folder behind a bindfs mount, or from another machine).
-bool LeasesSeeAll(int iFile)
+// Whether every program's opens and writes of a file of iFile's filesystem
+// pass through this kernel, and so its leases and its cache: so on a local
+// filesystem; FUSE and network filesystems also take writes that never
+// pass it (through the folder behind a bindfs mount, or from another
+// machine).
+bool SeesAllWrites(int iFile)
 {
     struct statfs info;
     if (fstatfs(iFile, &info) != 0)
@@ -527,9 +509,31 @@ void CloseAtOnce()
     bClosesAway = false;
 }
 
-int ExchangeNames(int iDirectory, const char *sA, const char *sB)
+int OpenLeased(int iDirectory, const char *sName)
 {
-    return renameat2(iDirectory, sA, iDirectory, sB, RENAME_EXCHANGE);
+    // The name is looked up once, by a descriptor that opens nothing; the
+    // file it holds is then opened through /proc, as the blocking open
+    // that waits for the lease, once it is known to be a regular file.
+    const int iPath = openat(iDirectory, sName, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (iPath < 0 || fstat(iPath, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int iError = iPath < 0 ? errno : EWOULDBLOCK;
+        if (iPath >= 0)
+            close(iPath);
+        errno = iError;
+        return -1;
+    }
+    char sProc[32];
+    std::snprintf(sProc, sizeof sProc, "/proc/self/fd/%d", iPath);
+    int iFile;
+    do
+        iFile = open(sProc, O_RDONLY | O_CLOEXEC);
+    while (iFile < 0 && errno == EINTR);
+    // Without /proc, the open that would not wait is all there is.
+    const int iError = iFile < 0 && errno == ENOENT ? EWOULDBLOCK : errno;
+    close(iPath);
+    errno = iError;
+    return iFile;
 }
 
 void AdviseSequential(int iFile, std::int64_t)
@@ -577,13 +581,18 @@ bool KeepAttributes(int iModel, int iFile)
 
 void WatchFolder(int iDirectory)
 {
-    bFolderSeesAll = LeasesSeeAll(iDirectory);
+    bFolderSeesAll = SeesAllWrites(iDirectory);
     struct statvfs room;
     bRoomToSpare = fstatvfs(iDirectory, &room) == 0 &&
                    room.f_bavail >= ROOM_TO_SPARE / (room.f_frsize > 0 ? room.f_frsize : 1);
 }
 
-bool Watch(int iFile, bool bWriting)
+bool LocalFolder()
+{
+    return bFolderSeesAll;
+}
+
+bool Watch(int iFile)
 {
     const std::size_t i = Slot(-1);
     if (i == WATCHES) {
@@ -592,21 +601,14 @@ bool Watch(int iFile, bool bWriting)
     }
     HoldBreaks();
     aFile[i] = iFile;
-    aWriting[i] = bWriting;
     aLeased[i] = -1;
-    aBroken[i] = aYielded[i] = aVouching[i] = 0;
-    bool bWatched = fcntl(iFile, F_SETLEASE, Lease(i)) == 0;
+    aBroken[i] = 0;
+    const bool bWatched = fcntl(iFile, F_SETLEASE, F_RDLCK) == 0;
     const int iError = errno;
-    if (bWatched) {
+    if (bWatched)
         aLeased[i] = iFile;
-        aVouching[i] = bFolderSeesAll;
-    } else if (bWriting && iError == EAGAIN) {
-        // Only a program that came after its exclusive creation can have the
-        // new file open, a scanner most likely: the lease gives way to it as
-        // to any reader, and is taken once it can be.
-        aYielded[i] = 1;
-        bWatched = true;
-    }
+    else
+        aFile[i] = -1;
     LetBreaksIn();
     errno = iError;
     return bWatched;
@@ -619,22 +621,7 @@ bool Disturbed(int iFile)
         return true;
     // The kernel is asked too: a break whose signal never came still shows.
     NoteBreak(i);
-    if (aYielded[i]) {
-        HoldBreaks();
-        if (fcntl(iFile, F_SETLEASE, Lease(i)) == 0) {
-            aYielded[i] = 0;
-            aLeased[i] = iFile;
-        }
-        LetBreaksIn();
-    }
     return aBroken[i] != 0;
-}
-
-bool Vouches(int iFile)
-{
-    // Disturbed has asked the kernel just before; the handler notes the rest.
-    const std::size_t i = Slot(iFile);
-    return i != WATCHES && aVouching[i] != 0;
 }
 
 void AdviseRereading(int iFile)

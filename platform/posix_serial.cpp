@@ -1,6 +1,5 @@
 // Systems where this one thread forces one file to storage at a time, and
-// closes each file itself: no ring to hand either to, and no call that
-// swaps two names.
+// closes each file itself: no ring to hand either to.
 #include "posix_system.h"
 
 #include <cerrno>
@@ -37,12 +36,6 @@ void AwaitClosing()
 
 void CloseAtOnce()
 {
-}
-
-int ExchangeNames(int, const char *, const char *)
-{
-    errno = ENOSYS;
-    return -1;
 }
 
 }  // namespace morvane::platform::posix

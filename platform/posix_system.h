@@ -60,10 +60,12 @@ void AwaitClosing();
 // AwaitClosing, and from then on CloseDeleted closes each file at once.
 void CloseAtOnce();
 
-// Swaps the names sA and sB in the folder iDirectory in one step.  0 on
-// success; -1 with errno (EINVAL, ENOSYS or ENOTSUP where the system or
-// the filesystem cannot).
-[[nodiscard]] int ExchangeNames(int iDirectory, const char *sA, const char *sB);
+// Opens the regular file sName of the folder iDirectory to read, where an
+// open that would not wait failed with EWOULDBLOCK: waits, as a blocking
+// open does, until another program's lease on the file has given way, and
+// never for anything but a regular file.  The descriptor, or -1 with errno
+// (EWOULDBLOCK where the system has no such wait).
+[[nodiscard]] int OpenLeased(int iDirectory, const char *sName);
 
 // Tells the system that iFile, lSize bytes long, will be read once from its
 // start to its end.  A hint: failures go unsaid.
@@ -91,29 +93,26 @@ void AdviseSequential(int iFile, std::int64_t lSize);
 [[nodiscard]] bool KeepAttributes(int iModel, int iFile);
 
 // Notes that the files to watch from now on are in the folder iDirectory,
-// for Vouches and AdviseRereading, which depend on its filesystem.
+// for LocalFolder and AdviseRereading, which depend on its filesystem.
 void WatchFolder(int iDirectory);
 
-// Watches iFile, open for reading (bWriting false) or for writing, for any
-// other program that opens it, until DropWatch.  True when watched; false
-// with errno EAGAIN when another program has the file read open for
-// writing already, and with another errno when the system or the
-// filesystem cannot watch it.  A file being written that another program
-// has open already is watched all the same, the watch given way as to a
-// reader.  At most FLIGHT_CAPACITY files of each kind are watched at a time.
-[[nodiscard]] bool Watch(int iFile, bool bWriting);
+// True when every program's writes to the files of the folder being
+// searched pass through this system (a local filesystem), so that reading
+// a file shows every write made to it so far.
+[[nodiscard]] bool LocalFolder();
+
+// Watches iFile, open for reading only, for any other program that opens
+// it for writing or truncates it, until DropWatch; the other program's
+// open is never refused, only held until the watch has noted it.  True
+// when watched; false with errno EAGAIN when a program has the file open
+// for writing already, and with another errno when the system or the
+// filesystem cannot watch it.  At most FLIGHT_CAPACITY + 1 files are
+// watched at a time.
+[[nodiscard]] bool Watch(int iFile);
 
 // True once another program has opened the watched iFile for writing, or
-// truncated it.  A program that opens it only to read makes the watch give
-// way (Vouches is false from then on) without disturbing it; the watch is
-// taken up again here once it can be had.
+// truncated it.
 [[nodiscard]] bool Disturbed(int iFile);
-
-// True when the watch on iFile has held from Watch until now, never broken
-// nor given up, on a filesystem where it sees every program's opens: then
-// no other program can have written the file.  False otherwise, and where
-// the system has no watch.
-[[nodiscard]] bool Vouches(int iFile);
 
 // Tells the system that iFile is about to be read again from its start to
 // check what is stored, so that pages a cache holds of it are not taken

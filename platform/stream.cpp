@@ -32,7 +32,17 @@ Stream *StartStream(Stream *pStream, std::intptr_t iFile)
     pStream->bEnd = pStream->bFailed = pStream->bForcing = false;
     pStream->nStart = pStream->nEnd = 0;
     pStream->lWritten = 0;
+    pStream->lAt = pStream->lLeft = -1;
     return pStream;
+}
+
+void StartReading(Stream *pStream)
+{
+    const bool bInput = pStream >= gInputs && pStream < gInputs + FLIGHT_CAPACITY;
+    pStream->bEnd = pStream->bFailed = false;
+    pStream->nStart = pStream->nEnd = 0;
+    pStream->lAt = 0;
+    pStream->lLeft = bInput ? pStream->lOpenSize : pStream->lWritten;
 }
 
 bool FlushOutput(Stream *pOutput)
@@ -54,8 +64,20 @@ std::size_t Read(Stream *pInput, void *pBuffer, std::size_t nSize)
     std::size_t nDone = 0;
     while (nDone < nSize && !pInput->bEnd && !pInput->bFailed) {
         if (pInput->nStart == pInput->nEnd) {
+            // A file read again yields what it should hold and no more: its
+            // size is checked apart, and a read that must meet the end costs
+            // a call per file.
+            const std::size_t nAsk =
+                pInput->lLeft < 0
+                    ? pInput->nCapacity
+                    : static_cast<std::size_t>(std::min<std::int64_t>(
+                          pInput->lLeft, static_cast<std::int64_t>(pInput->nCapacity)));
             const std::ptrdiff_t nRead =
-                ReadSome(pInput->iFile, pInput->pBuffer, pInput->nCapacity);
+                nAsk == 0 ? 0 : ReadSome(pInput->iFile, pInput->pBuffer, nAsk, pInput->lAt);
+            if (nRead > 0 && pInput->lAt >= 0) {
+                pInput->lAt += nRead;
+                pInput->lLeft -= nRead;
+            }
             pInput->bFailed = nRead < 0;
             pInput->bEnd = nRead == 0;
             pInput->nStart = 0;

@@ -32,6 +32,8 @@ struct Stream {
     std::uint64_t uVolume;   // input: its file's identity, for Delete
     std::uint64_t uIndex;
     std::int64_t lWritten;  // output: bytes written to its file
+    std::int64_t lAt;       // input read again: where its next read starts, or -1: where the
+    std::int64_t lLeft;     // file is; and how many bytes it may still yield, or -1: all
     std::size_t nStart;     // input: first unread byte of pBuffer
     std::size_t nEnd;       // input: end of the valid bytes; output: bytes buffered
     unsigned char *pBuffer;
@@ -57,9 +59,16 @@ Stream *StartStream(Stream *pStream, std::intptr_t iFile);
 // After a failure the stream stays failed.
 [[nodiscard]] bool FlushOutput(Stream *pOutput);
 
-// Provided by the platform file.  Reads up to nSize bytes: the count, 0 at
+// Provided by the platform file.  Reads up to nSize bytes from the offset
+// lAt, or from the file's position when lAt is negative: the count, 0 at
 // the end of the file, -1 on failure (error saved).  Retries interruptions.
-[[nodiscard]] std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize);
+[[nodiscard]] std::ptrdiff_t ReadSome(std::intptr_t iFile, void *pBuffer, std::size_t nSize,
+                                      std::int64_t lAt);
+
+// Makes pStream, open, yield its file again from the start, as many bytes
+// as the file should hold at most (an input's size when it was opened, what
+// was written to an output), each read at its offset.
+void StartReading(Stream *pStream);
 
 // Provided by the platform file.  True when the output's file is still
 // under its name, exactly lWritten bytes long, and written by no other
