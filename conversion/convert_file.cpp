@@ -261,6 +261,8 @@ void ReportKept(Flight *pFile, int iError, bool bBackupGone, Made made)
 {
     PrintName(pFile);
     ++lErrors;
+    if (made != Made::NOTHING)
+        lLinesConverted += pFile->lLines;
     if (made == Made::NOTHING) {
         ReportError("Rename of input file failed", iError);
         platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
@@ -269,7 +271,6 @@ void ReportKept(Flight *pFile, int iError, bool bBackupGone, Made made)
         ReportError("Delete of original file failed", iError);
         platform::Print(stdout, "Could not delete \"%s\".\n", pFile->sBackupName);
     } else {
-        lLinesConverted += pFile->lLines;
         ReportError("Error writing to output file", iError);
         platform::Print(stdout, "File name: \"%s\".\n", pFile->sPathName);
         platform::Print(stdout, "Original file is now called \"%s\"\n", pFile->sBackupName);

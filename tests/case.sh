@@ -46,7 +46,38 @@ meanwhile='meanwhile() {
         [ "$(date +%s)" -lt $end ] || { echo "meanwhile: $1 neither ended nor waited in 120 s" >&2; return 1; }
         sleep 0.05
     done
-}'
+}
+'
+
+# In a command of under or check, beside morvane on a tests/faultfs mount:
+# held NAME COMMAND waits until the flush of NAME is held, runs the sh
+# COMMAND and lets the flush go; letgo, in COMMAND, fails where a program
+# that opened a file here still waits for morvane's lease 10 s on while
+# morvane waits for its flushes in flight (io_uring_enter), when it could
+# have given the lease up.
+held='held() {
+    end=$(($(date +%s) + 120))
+    until [ -e ../held.$1 ]; do
+        [ "$(date +%s)" -lt $end ] || { echo "held: the flush of $1 was never held"; return 1; }
+        sleep 0.05
+    done
+    eval "$2"; touch ../release.$1
+}
+here() {
+    ls -l /proc/[0-9]*/cwd 2>/dev/null | awk -v d="$PWD" -v f=$1 "\$NF == d { sub(\"cwd\", f, \$(NF - 2)); print \$(NF - 2) }" |
+        xargs cat 2>/dev/null
+}
+letgo() {
+    end=$(($(date +%s) + 10))
+    while here wchan | grep -q break_lease && here syscall | grep -q "^426 "; do
+        [ "$(date +%s)" -lt $end ] || { echo "letgo: a writer waits for a lease morvane holds" && return 1; }
+        sleep 0.05
+    done
+}
+'
+
+# Whether morvane forces files to storage through io_uring here.
+ring() { command strace -f -e trace=io_uring_setup $MORVANE x 2>&1 | grep -q 'io_uring_setup(.*= [0-9]'; }
 
 # Runs morvane (the words after $2) with its standard output in a pipe that
 # has room for its first $1 lines only: while it waits to write the next,
