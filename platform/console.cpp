@@ -39,14 +39,28 @@ std::size_t SequenceLength(const unsigned char *pText, std::size_t nText, char32
     return nLength;
 }
 
-// Characters that a terminal acts on rather than shows: the C1 controls (C2
-// 9B is CSI to a UTF-8 terminal), the bidirectional controls, with which a
-// name can be shown as another name, and the line and paragraph separators.
-bool Acts(char32_t cCode)
+// Unicode 15.0's Default_Ignorable_Code_Point (DerivedCoreProperties.txt,
+// adjacent ranges joined): the characters that a terminal shows as nothing
+// (zero-width spaces and joiners, the soft hyphen, variation selectors,
+// tags), with which one name can show as another.  The bidirectional
+// controls are among them.
+constexpr char32_t IGNORABLE[][2] = {
+    {0x00AD, 0x00AD},   {0x034F, 0x034F},  {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+    {0x180B, 0x180F},   {0x200B, 0x200F},  {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},  {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
+
+// Characters that a terminal acts on or hides rather than shows: the C1
+// controls (C2 9B is CSI to a UTF-8 terminal), the line and paragraph
+// separators, and the ignorable ones.
+bool Hidden(char32_t cCode)
 {
-    return (cCode >= 0x80 && cCode <= 0x9F) || cCode == 0x061C || cCode == 0x200E ||
-           cCode == 0x200F || (cCode >= 0x202A && cCode <= 0x202E) ||
-           (cCode >= 0x2066 && cCode <= 0x2069) || cCode == 0x2028 || cCode == 0x2029;
+    if ((cCode >= 0x80 && cCode <= 0x9F) || cCode == 0x2028 || cCode == 0x2029)
+        return true;
+    for (const auto &range : IGNORABLE)
+        if (cCode >= range[0] && cCode <= range[1])
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -70,16 +84,20 @@ const char *FormatForTerminal(const char *sFormat, std::va_list args, std::size_
         const auto *pText = reinterpret_cast<const unsigned char *>(sText + i);
         char32_t cCode = 0;
         nSequence = SequenceLength(pText, nText - i, &cCode);
-        const bool bEscaped = nSequence == 0 || cCode < 0x20 || cCode == 0x7F || Acts(cCode);
+        const bool bEscaped =
+            nSequence == 0 || cCode < 0x20 || cCode == 0x7F || cCode == '\\' || Hidden(cCode);
         nSequence = std::max<std::size_t>(nSequence, 1);
         // A character is shown whole or not at all, and so is its escape.
         char sEscape[4 * 4 + 1];
         std::size_t nEscape = 0;
         if (!bEscaped) {
             std::memcpy(sEscape, pText, nEscape = nSequence);
-        } else if (cCode == '\n' || cCode == '\r' || cCode == '\t') {
+        } else if (cCode == '\n' || cCode == '\r' || cCode == '\t' || cCode == '\\') {
             sEscape[nEscape++] = '\\';
-            sEscape[nEscape++] = cCode == '\n' ? 'n' : cCode == '\r' ? 'r' : 't';
+            sEscape[nEscape++] = cCode == '\n'   ? 'n'
+                                 : cCode == '\r' ? 'r'
+                                 : cCode == '\t' ? 't'
+                                                 : '\\';
         } else {
             for (std::size_t j = 0; j < nSequence; ++j)
                 nEscape += static_cast<std::size_t>(

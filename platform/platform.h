@@ -70,10 +70,11 @@ void StartProcess();
 void EndIfInterrupted();
 
 // Formats and writes to pStream (stdout or stderr) as std::fprintf does.
-// Every format ends in its one "\n".  On a terminal or console, the other
-// control characters of the text (a name's, say) are shown escaped, so that
-// no name can move the cursor or start a line of its own; a file or a pipe
-// receives the bytes as they are.  On a console the text shows in its own
+// Every format ends in its one "\n".  On a terminal or console, what else in
+// the text (a name, say) the terminal would act on or hide is shown escaped
+// (FormatForTerminal), so that no name can move the cursor, start a line of
+// its own or hide a character; a file or a pipe receives the bytes as they
+// are.  On a console the text shows in its own
 // characters, names in any script included, and the console is left as it
 // was.
 [[gnu::format(printf, 2, 3)]] void Print(std::FILE *pStream, const char *sFormat, ...);

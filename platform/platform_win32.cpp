@@ -355,36 +355,60 @@ bool RenameNoReplace(const Search *pSearch, const char *sFrom, const char *sTo)
 
 namespace {
 
+// Deletes the open file hFile, whose attributes are dwAttributes.  Windows
+// deletes no read-only file, so the attribute is dropped first (and put back
+// if the delete fails), but only where the file had it when it was read
+// (dwRead) too: then it is morvane's backup's own, which the converted file
+// has taken.  One that another program set since keeps the file.
+bool DeleteOpenFile(HANDLE hFile, DWORD dwAttributes, DWORD dwRead)
+{
+    const bool bReadOnly = (dwAttributes & dwRead & FILE_ATTRIBUTE_READONLY) != 0;
+    FILE_BASIC_INFO basic{};  // times of 0 are left as they are, and so would attributes of 0
+    basic.FileAttributes = dwAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (bReadOnly && !SetFileInformationByHandle(hFile, FileBasicInfo, &basic, sizeof basic))
+        return Fail();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    Fail();
+    basic.FileAttributes = dwAttributes;
+    if (bReadOnly)
+        SetFileInformationByHandle(hFile, FileBasicInfo, &basic, sizeof basic);
+    return false;
+}
+
 // Deletes the backup sName, the file that pInput read, only while the name
 // still names that file; ERROR_CHANGED otherwise.
 bool DeleteBackup(const Search *pSearch, const Stream *pInput, const char *sName)
 {
     // A file that another program saved under the backup's name meanwhile
     // is that program's: the name is opened, and the file deleted through
-    // that handle, only when it is the one that was read.
+    // that handle, only when it is the one that was read.  It is opened to
+    // write attributes only where it must lose read-only: another user's
+    // file may not allow that.
     static wchar_t sPath[LONG_PATH];
+    const DWORD dwAccess =
+        DELETE | FILE_READ_ATTRIBUTES |
+        ((pInput->uMode & FILE_ATTRIBUTE_READONLY) != 0 ? FILE_WRITE_ATTRIBUTES : 0);
     HANDLE hFile =
         InFolder(pSearch, sName, sPath)
-            ? CreateFileW(sPath, DELETE | FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                          nullptr)
+            ? CreateFileW(sPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)
             : INVALID_HANDLE_VALUE;
     if (hFile == INVALID_HANDLE_VALUE)
         return Fail();
     BY_HANDLE_FILE_INFORMATION info;
-    FILE_DISPOSITION_INFO disposition{TRUE};
     bool bDeleted = false;
     if (!GetFileInformationByHandle(hFile, &info))
         Fail();
     else if (info.dwVolumeSerialNumber != pInput->uVolume ||
              ((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow) != pInput->uIndex)
         dwLastError = ERROR_CHANGED;
-    else if (!SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition,
-                                         sizeof disposition))
-        Fail();
     else
-        bDeleted = true;
+        bDeleted = DeleteOpenFile(hFile, info.dwFileAttributes, pInput->uMode);
     CloseHandle(hFile);
     return bDeleted;
 }

@@ -114,9 +114,10 @@ interrupted() {
 
 # Runs the words on a terminal that script makes; prints what the terminal
 # got (both streams), its CR LF line ends as LF.  Under wine, the console's
-# own ESC [ sequences are dropped, a step right read as the blank it draws.
+# own ESC [ sequences are dropped, a step right read as the blank it draws;
+# the terminal is wide enough that the console breaks no line.
 terminal() {
-    script -qec "$(for word; do quote "$word" && printf ' '; done)" /dev/null >../tty
+    script -qec "stty cols 1000; $(for word; do quote "$word" && printf ' '; done)" /dev/null >../tty
     set -- $? && tr -d '\r' <../tty | { posix cat; windows sed 's/\x1b\[1C/ /g; s/\x1b\[[0-9;?]*[A-Za-z]//g'; } &&
         return $1
 }
