@@ -9,8 +9,8 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
 endif()
 
 if(CPACK_MORVANE_NO_PACKAGE)
-  message(FATAL_ERROR "The Linux packages come from the static build: "
-    "cmake -S . -B build-static -DMORVANE_STATIC=ON (docs/packaging.md)")
+  message(FATAL_ERROR "The Linux packages come from a build with -DMORVANE_STATIC=ON; "
+    "docs/packaging.md gives the line for each one.")
 endif()
 
 if(CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
