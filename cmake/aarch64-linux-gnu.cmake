@@ -1,6 +1,6 @@
 # Cross-builds morvane for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu:
 #   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
-# With -DMORVANE_STATIC=ON it packages a .tar.gz, otherwise an arm64 .deb.
+# With -DMORVANE_STATIC=ON it packages the .tar.gz, the arm64 .deb and the .rpm.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 

@@ -1,7 +1,7 @@
 # Cross-builds morvane for 32-bit ARM Linux (Raspberry Pi systems, Debian
 # armhf) with Debian's g++-arm-linux-gnueabihf:
 #   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
-# With -DMORVANE_STATIC=ON it packages a .tar.gz, otherwise an armhf .deb.
+# With -DMORVANE_STATIC=ON it packages the .tar.gz and the armhf .deb.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR armhf)
 

@@ -8,23 +8,22 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   set(ENV{SOURCE_DATE_EPOCH} "${MORVANE_SOURCE_DATE}")
 endif()
 
-# dpkg-shlibdeps knows this machine's libraries only: a cross-built .deb
-# depends on the C library version that its binary asks for.
-if(CPACK_MORVANE_OBJDUMP)
-  execute_process(COMMAND "${CPACK_MORVANE_OBJDUMP}" -T "${CPACK_MORVANE_BINARY}"
-    OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX MATCHALL "GLIBC_[0-9.]+" versions "${symbols}")
-  list(TRANSFORM versions REPLACE "GLIBC_" "")
-  list(SORT versions COMPARE NATURAL ORDER DESCENDING)
-  list(GET versions 0 newest)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${newest})")
+if(CPACK_MORVANE_NO_PACKAGE)
+  message(FATAL_ERROR "The Linux packages come from a build with -DMORVANE_STATIC=ON; "
+    "docs/packaging.md gives the line for each one.")
+endif()
+
+if(CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
+  # The .deb and the .rpm take the files laid out for them, not the
+  # archive's folder.
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  string(TOLOWER ${CPACK_GENERATOR} own)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_MORVANE_BINARY_DIR};morvane;system;/"
+    "${CPACK_MORVANE_BINARY_DIR};morvane;${own};/")
 endif()
 
 if(CPACK_GENERATOR STREQUAL "RPM")
-  # The .rpm takes the files laid out for it, not the archive's folder.
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_PACKAGE_RELOCATABLE OFF)
-  set(CPACK_INSTALL_CMAKE_PROJECTS "${CPACK_MORVANE_BINARY_DIR};morvane;rpm;/")
   # Its %changelog: packaging/changelog's entries, newest first, in rpm's
   # format ("* Day Mon DD YYYY who - version-release", then "- " items).
   file(READ "${CPACK_MORVANE_SOURCE_DIR}/packaging/changelog" text)
