@@ -638,14 +638,16 @@ bool KeepModel(Stream *pOutput, const Stream *pModel)
     // exactly; otherwise nothing inherited from the directory stays either.
     // The attributes come first: the kernel lets only a user who may write
     // the file set a user one, and the original's ACL or bits may let its
-    // owner only read it.
+    // owner only read it; so may a umask or a folder's default ACL have
+    // made the new file.
     const int iFile = static_cast<int>(pOutput->iFile);
     const int iModel = static_cast<int>(pModel->iFile);
     const struct stat &info = CreatedOf(pOutput).info;
     const bool bGroupKept = (info.st_uid == pModel->uOwner && info.st_gid == pModel->uGroup) ||
                             fchown(iFile, pModel->uOwner, pModel->uGroup) == 0 ||
                             fchown(iFile, -1, pModel->uGroup) == 0 || info.st_gid == pModel->uGroup;
-    if (!posix::KeepAttributes(iModel, iFile))
+    if (((info.st_mode & S_IWUSR) == 0 && fchmod(iFile, S_IRUSR | S_IWUSR) != 0) ||
+        !posix::KeepAttributes(iModel, iFile))
         return Fail();
     const bool bAccessKept = posix::KeepAccess(iModel, iFile, bGroupKept);
     fchmod(iFile, pModel->uMode & (bAccessKept ? 0777 : 0700));

@@ -143,8 +143,13 @@ bool SeesAllWrites(int iFile)
     }
 }
 
-// Where Linux keeps a file's access ACL.
+// Where Linux keeps a file's access ACL, and a folder's default ACL, which
+// every file made in the folder takes as its access ACL.
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
+constexpr char DEFAULT_ACL[] = "system.posix_acl_default";
+
+// Whether the folder being searched has a default ACL (WatchFolder).
+bool bDefaultAcl = false;
 
 // The kernel gives no list of attribute names over 64 KiB (XATTR_LIST_MAX:
 // a longer one fails with E2BIG, however large the buffer) and takes no
@@ -171,6 +176,18 @@ bool CopyAccessAcl(int iModel, int iFile)
 bool Refused(int iError)
 {
     return iError == EPERM || iError == EACCES || iError == ENOTSUP;
+}
+
+// Whether the extended attribute sName goes with the content to the new
+// file.  The ACL follows its own rule (KeepAccess); a file capability, like
+// set-user-ID, must not survive a change of the content, nor may what
+// vouches for the old content's bytes (IMA's hash, EVM's signature), which
+// would keep the converted file from being opened where they are checked.
+bool Kept(const char *sName)
+{
+    return std::strncmp(sName, "system.", 7) != 0 &&
+           std::strcmp(sName, "security.capability") != 0 &&
+           std::strcmp(sName, "security.ima") != 0 && std::strcmp(sName, "security.evm") != 0;
 }
 
 // The watch of iFile, or for -1 a free one; WATCHES when there is none.
@@ -556,15 +573,16 @@ bool KeepAccess(int iModel, int iFile, bool bGroupKept)
 
 bool KeepAttributes(int iModel, int iFile)
 {
+    // What the new file inherited from its folder's default ACL is not kept
+    // (KeepAccess), and must not take the room of what is.
+    if (bDefaultAcl && fremovexattr(iFile, ACCESS_ACL) != 0 && errno != ENODATA)
+        return false;
     const ssize_t nNames = flistxattr(iModel, aNames, sizeof aNames);
     if (nNames < 0)
         return Refused(errno);
     for (ssize_t i = 0; i < nNames; i += static_cast<ssize_t>(std::strlen(aNames + i)) + 1) {
         const char *sName = aNames + i;
-        // The ACL follows its own rule (KeepAccess); a file capability, like
-        // set-user-ID, must not survive a change of the file's content.
-        if (std::strncmp(sName, "system.", 7) == 0 ||
-            std::strcmp(sName, "security.capability") == 0)
+        if (!Kept(sName))
             continue;
         const ssize_t nValue = fgetxattr(iModel, sName, aValue, sizeof aValue);
         if (nValue < 0) {
@@ -582,6 +600,7 @@ bool KeepAttributes(int iModel, int iFile)
 void WatchFolder(int iDirectory)
 {
     bFolderSeesAll = SeesAllWrites(iDirectory);
+    bDefaultAcl = fgetxattr(iDirectory, DEFAULT_ACL, nullptr, 0) > 0;
     struct statvfs room;
     bRoomToSpare = fstatvfs(iDirectory, &room) == 0 &&
                    room.f_bavail >= ROOM_TO_SPARE / (room.f_frsize > 0 ? room.f_frsize : 1);
