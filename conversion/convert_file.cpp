@@ -140,9 +140,9 @@ bool Convert(const platform::Search *pSearch, const char *sName, const char *sPa
     // only complete copy: the failure keeps it.
     if (iError != 0)
         return Stopped(pSearch, stage, iError, true);
-    // Where what is read now is what storage will hold, the new file is
-    // compared with its backup while it is being forced there.
-    if (!platform::Vouched(pInput, pOutput) && platform::ReadsAsStored(pSearch))
+    // Where what is read now is what storage will hold and the backup stays
+    // watched, the new file is compared with it while it is being forced.
+    if (!platform::Vouched(pInput, pOutput) && platform::ComparesEarly(pSearch, pInput))
         pFile->iCompared = CompareStored(pInput, pOutput);
     return Launch(pSearch);
 }
@@ -244,16 +244,12 @@ int PutBack(const platform::Search *pSearch, Flight *pFile, bool *pBackupGone)
     }
     // The new file goes only once the backup has its name back: until then
     // it may still have to stand for it.
-    const bool bBack = platform::RenameBack(pSearch, pInput, sBackupName, sPathName);
+    const bool bBack = platform::RenameBack(pSearch, pInput, sBackupName, sPathName, pBackupGone);
     const int iError = platform::LastError();
-    *pBackupGone =
-        !bBack && pInput != nullptr && !platform::NamesInput(pSearch, pInput, sBackupName);
     if (pOutput != nullptr && *pBackupGone)
         platform::RevealOutput(pSearch, pOutput, sPathName);
     else if (pOutput != nullptr)
         platform::DropHidden(pOutput);
-    if (pInput != nullptr)
-        platform::CloseInput(pInput);
     return bBack ? 0 : iError;
 }
 
@@ -268,8 +264,11 @@ void ReportKept(Flight *pFile, int iError, bool bBackupGone, Made made)
         platform::Print(stdout, "Could not rename \"%s\" to \"%s\".\n", pFile->sBackupName,
                         pFile->sPathName);
     } else if (bBackupGone && made == Made::WHOLE) {
+        // Converted whole, as a file whose backup another program replaced
+        // is when it finishes.
         ReportError("Delete of original file failed", iError);
         platform::Print(stdout, "Could not delete \"%s\".\n", pFile->sBackupName);
+        ++lFilesConverted;
     } else {
         ReportError("Error writing to output file", iError);
         platform::Print(stdout, "File name: \"%s\".\n", pFile->sPathName);

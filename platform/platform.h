@@ -161,21 +161,24 @@ void FindClose(Search *pSearch);
 // must then be compared (ReadFromStart).
 [[nodiscard]] bool Vouched(const Stream *pInput, const Stream *pOutput);
 
-// True when a file of pSearch's folder reads back, as soon as it is
-// written, what its storage will hold once it is forced there: every
-// program's writes to it pass through this system (a local filesystem).
-// Then it may be compared while it is being forced.  False on FUSE and
-// network filesystems, whose storage may take writes that this system's
-// cache never sees, and where it cannot be told: compare only once
-// FinishSync has seen the file stored.
-[[nodiscard]] bool ReadsAsStored(const Search *pSearch);
+// True when the new file of pInput, in pSearch's folder, may be compared
+// with its backup as soon as it is written, while it is being forced to
+// storage: it reads back what its storage will hold (every program's writes
+// pass through this system: a local filesystem), and the backup is watched
+// from now until it is deleted, so that a write to it after the comparison
+// still shows.  Where either is not so (FUSE and network filesystems, whose
+// storage may take writes that this system's cache never sees; a backup no
+// lease watches), compare only once FinishSync has seen the file stored.
+[[nodiscard]] bool ComparesEarly(const Search *pSearch, const Stream *pInput);
 
 // Starts reading pStream's file again from its start, as stored rather than
 // as a cache may still hold it: an input, or an output once written out.
 // The re-read yields at most as many bytes as the file should hold (an
 // input's size when it was opened, what was written to an output), so that
 // a longer file shows only in its size (InputUnchanged, OutputIntact) and a
-// shorter one in what the re-read yields.  Only one stream is read at a
+// shorter one in what the re-read yields.  An output's modification time
+// is noted as it is read again: OutputIntact fails from then on once it
+// changes.  Only one stream is read at a
 // time: the streams share their buffers.  Read, AtEnd and ReadFailed then
 // serve it as an input.  False, error number saved, when it cannot be read
 // again.
@@ -273,13 +276,15 @@ void RevealOutput(const Search *pSearch, Stream *pOutput, const char *sName);
 // Deletes the hidden file of pOutput and closes it.
 void DropHidden(Stream *pOutput);
 
-// Renames the backup sBackupName back to sName, which must be free, while
-// it still names pInput's file, and closes pInput (which may be null, the
-// backup not having been opened: then whatever sBackupName names goes
-// back).  False, error number saved, when it stays under sBackupName:
-// ERROR_CHANGED when sBackupName no longer names the file that was read.
+// Closes pInput (which may be null, the backup not having been opened:
+// then whatever sBackupName names goes back) and gives the backup
+// sBackupName its name sName back, which must be free, only while
+// sBackupName still names pInput's file.  Nothing found under sName meanwhile
+// is ever moved.  False, error number saved, when the original is not
+// back under sName; *pGone is then set when sBackupName no longer names
+// the file that was read.
 [[nodiscard]] bool RenameBack(const Search *pSearch, Stream *pInput, const char *sBackupName,
-                              const char *sName);
+                              const char *sName, bool *pGone);
 
 // Closes an output stream, dropping anything StartSync has not written.
 // Once FinishSync has seen it whole, the file takes the attributes of

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -203,6 +204,7 @@ struct Created {
     int iDirectory;
     const char *sName;
     struct stat info;
+    std::int64_t lReadTime;  // its modification time when read again, or -1
     char sPlace[48];
 } aCreated[FLIGHT_CAPACITY];
 
@@ -367,13 +369,15 @@ bool SameFile(const struct stat &a, const struct stat &b)
 
 namespace {
 
+bool RenameWithin(int iDirectory, const char *sFrom, const char *sTo);
+
 // Takes the name sName away from the file expected in one step, so that no
 // other program's file can lose it: the name is renamed onto a placeholder
 // that this process has just made, which is all that the rename can
 // replace, and what it took is then looked at.  0 when it was the expected
 // file, which the placeholder sPlace (48 bytes) now names; otherwise what
 // it took (an editor's save that came meanwhile) goes back under sName by a
-// link, which replaces nothing, and ERROR_CHANGED is returned, or the errno
+// rename that replaces nothing, and ERROR_CHANGED is returned, or the errno
 // of taking.
 int TakeName(int iDirectory, const char *sName, const struct stat &expected, char *sPlace)
 {
@@ -404,8 +408,10 @@ int TakeName(int iDirectory, const char *sName, const struct stat &expected, cha
     // Another program's file, or the placeholder itself where the rename
     // only seemed to take the name.  Where yet another file has taken sName
     // since, this one stays under the placeholder rather than replace it.
-    if (SameFile(taken, place) || linkat(iDirectory, sPlace, iDirectory, sName, 0) == 0)
+    if (SameFile(taken, place))
         unlinkat(iDirectory, sPlace, 0);
+    else
+        static_cast<void>(RenameWithin(iDirectory, sPlace, sName));
     return ERROR_CHANGED;
 }
 
@@ -523,13 +529,30 @@ bool WriteAll(std::intptr_t iFile, const unsigned char *pData, std::size_t nSize
 
 Stream *OpenInput(const Search *pSearch, const char *sName)
 {
-    // Non-blocking so that a pipe slipped in under the name cannot hang us;
-    // a lease that another program holds on a file is waited for apart.
+    // Non-blocking so that a pipe slipped in under the name cannot hang us.
+    // A regular file's open that would wait for another program's lease to
+    // be given up is tried again until it is, as a blocking open waits (the
+    // kernel gives the lease up itself after fs.lease-break-time), but an
+    // interrupt ends the wait.
     const char *sEntry = EntryName(pSearch, sName);
-    int iFile = openat(pSearch->iDirectory, sEntry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (iFile < 0 && errno == EWOULDBLOCK)
-        iFile = posix::OpenLeased(pSearch->iDirectory, sEntry);
+    int iFile;
     struct stat info;
+    for (;;) {
+        iFile = openat(pSearch->iDirectory, sEntry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (iFile >= 0 || errno != EWOULDBLOCK)
+            break;
+        if (fstatat(pSearch->iDirectory, sEntry, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+            errno = ENXIO;
+            break;
+        }
+        if (Interrupted()) {
+            errno = EINTR;
+            break;
+        }
+        const timespec pause{0, 10000000};
+        nanosleep(&pause, nullptr);
+    }
     if (iFile < 0 || fstat(iFile, &info) != 0) {
         Fail();
         if (iFile >= 0)
@@ -585,14 +608,21 @@ bool Vouched(const Stream *, const Stream *)
     return false;
 }
 
-bool ReadsAsStored(const Search *)
+bool ComparesEarly(const Search *, const Stream *pInput)
 {
-    return posix::LocalFolder();
+    return posix::LocalFolder() && pInput->bWatched && !pInput->bBusy;
 }
 
 bool ReadFromStart(Stream *pStream)
 {
-    posix::AdviseRereading(static_cast<int>(pStream->iFile));
+    const int iFile = static_cast<int>(pStream->iFile);
+    if (pStream >= gOutputs && pStream < gOutputs + FLIGHT_CAPACITY) {
+        struct stat info;
+        if (fstat(iFile, &info) != 0)
+            return Fail();
+        CreatedOf(pStream).lReadTime = posix::ModificationTime(info);
+    }
+    posix::AdviseRereading(iFile);
     StartReading(pStream);
     return true;
 }
@@ -625,6 +655,7 @@ Stream *OpenOutput(const Search *pSearch, const char *sName, const Stream *)
             close(iFile);
         return nullptr;
     }
+    created.lReadTime = -1;
     StartStream(pOutput, iFile);
     pOutput->bWatched = pOutput->bBusy = false;
     return pOutput;
@@ -716,7 +747,10 @@ bool OutputIntact(const Stream *pOutput)
     const bool bGone = fstatat(created.iDirectory, created.sName, &info, AT_SYMLINK_NOFOLLOW) != 0;
     if (bGone && errno != ENOENT)
         return Fail();
-    if (bGone || !SameFile(info, created.info) || info.st_size != pOutput->lWritten) {
+    // Once read again to be compared, a write in place shows in its time
+    // alone (where the filesystem's times are finer than the write's pace).
+    if (bGone || !SameFile(info, created.info) || info.st_size != pOutput->lWritten ||
+        (created.lReadTime >= 0 && posix::ModificationTime(info) != created.lReadTime)) {
         iLastError = ERROR_CHANGED;
         return false;
     }
@@ -821,23 +855,55 @@ void DropHidden(Stream *pOutput)
     unlinkat(created.iDirectory, created.sPlace, 0);
 }
 
-bool RenameBack(const Search *pSearch, Stream *pInput, const char *sBackupName, const char *sName)
+bool RenameBack(const Search *pSearch, Stream *pInput, const char *sBackupName, const char *sName,
+                bool *pGone)
 {
     const int iDirectory = pSearch->iDirectory;
     const char *sBackup = EntryName(pSearch, sBackupName);
     const char *sOwn = EntryName(pSearch, sName);
+    *pGone = false;
     if (pInput == nullptr)
         return RenameWithin(iDirectory, sBackup, sOwn);
-    // Looked at on both sides of the rename: a file that took the backup's
-    // name just before it goes back under that name.
-    bool bBack = NamesFile(iDirectory, sBackup, pInput) && RenameWithin(iDirectory, sBackup, sOwn);
-    if (bBack && !NamesFile(iDirectory, sOwn, pInput)) {
-        static_cast<void>(RenameWithin(iDirectory, sOwn, sBackup));
-        iLastError = ERROR_CHANGED;
-        bBack = false;
-    }
+    // Given up first: a program that opens the file under its own name again
+    // must not wait for morvane's lease.
+    struct stat original {};
+    original.st_dev = static_cast<dev_t>(pInput->uVolume);
+    original.st_ino = static_cast<ino_t>(pInput->uIndex);
     CloseInput(pInput);
-    return bBack;
+    if (!NamesFile(iDirectory, sBackup, pInput)) {
+        *pGone = true;
+        return false;
+    }
+    // Where the filesystem has hard links, the backup is linked under its
+    // name, and only then is the backup's name taken away, while it still
+    // names the original: whatever takes the name afterwards (an editor's
+    // save) is never moved.
+    if (linkat(iDirectory, sBackup, iDirectory, sOwn, 0) != 0) {
+        if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+            errno != EXDEV)
+            return Fail();
+        // Without: the rename, which replaces nothing, after the look above.
+        return RenameWithin(iDirectory, sBackup, sOwn);
+    }
+    char sPlace[48];
+    const int iTaken = TakeName(iDirectory, sBackup, original, sPlace);
+    if (iTaken == 0) {
+        unlinkat(iDirectory, sPlace, 0);
+        return true;
+    }
+    // Another program's file took the backup's name after the link, and the
+    // original is back; or before it, and the link to that file goes again
+    // while the name still holds it, as it does where the backup's name
+    // could not be taken away.
+    struct stat linked;
+    const bool bLinked = fstatat(iDirectory, sOwn, &linked, AT_SYMLINK_NOFOLLOW) == 0;
+    if (iTaken == ERROR_CHANGED && bLinked && SameFile(linked, original))
+        return true;
+    if (bLinked && TakeName(iDirectory, sOwn, linked, sPlace) == 0)
+        unlinkat(iDirectory, sPlace, 0);
+    *pGone = iTaken == ERROR_CHANGED;
+    iLastError = iTaken;
+    return false;
 }
 
 }  // namespace morvane::platform

@@ -511,7 +511,7 @@ bool ReadFromStart(Stream *pStream)
     return true;
 }
 
-bool ReadsAsStored(const Search *)
+bool ComparesEarly(const Search *, const Stream *)
 {
     return false;
 }
@@ -598,8 +598,9 @@ void DropHidden(Stream *)
 {
 }
 
-bool RenameBack(const Search *, Stream *, const char *, const char *)
+bool RenameBack(const Search *, Stream *, const char *, const char *, bool *pGone)
 {
+    *pGone = false;
     dwLastError = ERROR_NOT_SUPPORTED;
     return false;
 }

@@ -89,12 +89,6 @@ bool KeepAttributes(int iModel, int iFile)
     return (info.st_flags & UF_HIDDEN) == 0 || fchflags(iFile, UF_HIDDEN) == 0 || Refused(errno);
 }
 
-int OpenLeased(int, const char *)
-{
-    errno = EWOULDBLOCK;
-    return -1;
-}
-
 void WatchFolder(int)
 {
 }

@@ -42,12 +42,6 @@ bool KeepAttributes(int, int)
     return true;
 }
 
-int OpenLeased(int, const char *)
-{
-    errno = EWOULDBLOCK;
-    return -1;
-}
-
 void WatchFolder(int)
 {
 }

@@ -526,33 +526,6 @@ void CloseAtOnce()
     bClosesAway = false;
 }
 
-int OpenLeased(int iDirectory, const char *sName)
-{
-    // The name is looked up once, by a descriptor that opens nothing; the
-    // file it holds is then opened through /proc, as the blocking open
-    // that waits for the lease, once it is known to be a regular file.
-    const int iPath = openat(iDirectory, sName, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    struct stat info;
-    if (iPath < 0 || fstat(iPath, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int iError = iPath < 0 ? errno : EWOULDBLOCK;
-        if (iPath >= 0)
-            close(iPath);
-        errno = iError;
-        return -1;
-    }
-    char sProc[32];
-    std::snprintf(sProc, sizeof sProc, "/proc/self/fd/%d", iPath);
-    int iFile;
-    do
-        iFile = open(sProc, O_RDONLY | O_CLOEXEC);
-    while (iFile < 0 && errno == EINTR);
-    // Without /proc, the open that would not wait is all there is.
-    const int iError = iFile < 0 && errno == ENOENT ? EWOULDBLOCK : errno;
-    close(iPath);
-    errno = iError;
-    return iFile;
-}
-
 void AdviseSequential(int iFile, std::int64_t)
 {
     posix_fadvise(iFile, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -60,13 +60,6 @@ void AwaitClosing();
 // AwaitClosing, and from then on CloseDeleted closes each file at once.
 void CloseAtOnce();
 
-// Opens the regular file sName of the folder iDirectory to read, where an
-// open that would not wait failed with EWOULDBLOCK: waits, as a blocking
-// open does, until another program's lease on the file has given way, and
-// never for anything but a regular file.  The descriptor, or -1 with errno
-// (EWOULDBLOCK where the system has no such wait).
-[[nodiscard]] int OpenLeased(int iDirectory, const char *sName);
-
 // Tells the system that iFile, lSize bytes long, will be read once from its
 // start to its end.  A hint: failures go unsaid.
 void AdviseSequential(int iFile, std::int64_t lSize);
